@@ -1,0 +1,43 @@
+# add_qubrelo_library(name DIR folder [QT] LIBS ... [INCLUDES ...]): one static library per
+# layer, made of the .cpp files of its folder (not recursive), so adding a source file needs no
+# edit here. QT runs moc on it.
+function(add_qubrelo_library name)
+    cmake_parse_arguments(ARG "QT" "DIR" "LIBS;INCLUDES" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
+    if(NOT sources)
+        # A layer that has only headers so far.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${ARG_INCLUDES})
+        target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+        return()
+    endif()
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${ARG_INCLUDES})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE qubrelo_warnings)
+    if(ARG_QT)
+        set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    endif()
+endfunction()
+
+# add_qubrelo_test(name SOURCES ... LIBS ... [GUI] [LABELS ...] [TIMEOUT s])
+# GoogleTest programs link GTest::gtest_main unless QT is given (Qt Test brings its own main).
+function(add_qubrelo_test name)
+    cmake_parse_arguments(ARG "QT;GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} qubrelo_warnings)
+    if(ARG_QT)
+        target_link_libraries(${name} PRIVATE Qt6::Test)
+    else()
+        target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set(env "")
+    if(ARG_GUI)
+        list(APPEND env QT_QPA_PLATFORM=offscreen)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+                         ENVIRONMENT "${env}")
+endfunction()
