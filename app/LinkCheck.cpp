@@ -1,0 +1,7 @@
+#include "app/Handlers.h"
+
+namespace qubrelo {
+
+void OnLinkChanged(AppContext& /*context*/) {}
+
+}  // namespace qubrelo
