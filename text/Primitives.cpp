@@ -53,34 +53,76 @@ class CharacterStarts {
 };
 
 // Finds the byte offsets where `sought` occurs in `text`, at any byte, in increasing order.
-// Exact searches use memchr/memmem; a search that folds case, or one that memmem keeps stopping
-// at candidates the caller rejects (matches that begin on a second byte), runs Knuth-Morris-Pratt,
-// so every search stays linear in the length of the text.
+// Exact searches use memmem; searches that fold case look for the first byte in both cases with
+// memchr and compare the rest. When candidates cost more than the progress they bring (long
+// partial matches, or matches that begin on a second byte, which the caller rejects), the search
+// goes on with Knuth-Morris-Pratt. Work is thus linear in the distance searched.
 class Finder {
   public:
     Finder(std::string_view text, std::string_view sought, bool foldCase)
         : text_(text), sought_(sought), foldCase_(foldCase && HasAsciiLetter(sought)) {
-        budget_ = 4 * static_cast<long long>(text.size()) +
-                  64 * static_cast<long long>(sought.size()) + 1024;
-        if (foldCase_) StartKmp();
+        if (!sought.empty()) {
+            upper_.byte = FoldCase(sought[0]);
+            lower_.byte = upper_.byte >= 'A' && upper_.byte <= 'Z'
+                              ? static_cast<char>(upper_.byte + 32)
+                              : upper_.byte;
+        }
     }
 
     // The first occurrence beginning at or after `from`, or kNone. `from` never decreases.
     std::size_t Next(std::size_t from) {
         if (from >= text_.size() || text_.size() - from < sought_.size()) return kNone;
+        if (origin_ == kNone) origin_ = from;
         if (kmp_) return KmpNext(from);
+        return foldCase_ ? FoldedNext(from) : ExactNext(from);
+    }
+
+  private:
+    // A candidate cost more than it brought: the rest of the search runs Knuth-Morris-Pratt.
+    bool OverBudget(std::size_t at, std::size_t cost) {
+        spent_ += cost;
+        return spent_ > 4 * (at - origin_) + 16 * sought_.size() + 256;
+    }
+
+    std::size_t ExactNext(std::size_t from) {
         const char* base = text_.data() + from;
         const std::size_t left = text_.size() - from;
         const void* hit = sought_.size() == 1 ? std::memchr(base, sought_[0], left)
                                               : memmem(base, left, sought_.data(), sought_.size());
         if (hit == nullptr) return kNone;
         const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
-        budget_ -= static_cast<long long>(at - from + sought_.size());
-        if (budget_ < 0) StartKmp();
+        if (OverBudget(at, sought_.size())) StartKmp();
         return at;
     }
 
-  private:
+    std::size_t FoldedNext(std::size_t from) {
+        const std::size_t m = sought_.size();
+        const std::size_t last = text_.size() - m;  // the last offset where a match fits
+        std::size_t window = 64;
+        while (from <= last) {
+            // Scan both cases a window at a time, so that a case that is rare costs no more than
+            // the distance to the next candidate of the other.
+            const std::size_t end = std::min(text_.size(), from + window);
+            std::size_t at = upper_.Next(text_, from, end);
+            if (lower_.byte != upper_.byte) at = std::min(at, lower_.Next(text_, from, end));
+            if (at >= end) {
+                from = end;
+                window = std::min<std::size_t>(window * 2, 1 << 16);
+                continue;
+            }
+            if (at > last) return kNone;
+            std::size_t i = 1;
+            while (i < m && FoldCase(text_[at + i]) == FoldCase(sought_[i])) ++i;
+            if (OverBudget(at, i)) {
+                StartKmp();
+                return i == m ? at : KmpNext(at + 1);
+            }
+            if (i == m) return at;
+            from = at + 1;
+        }
+        return kNone;
+    }
+
     void StartKmp() {
         kmp_ = true;
         const std::size_t m = sought_.size();
@@ -117,11 +159,40 @@ class Finder {
 
     char Fold(char byte) const { return foldCase_ ? FoldCase(byte) : byte; }
 
+    // Where one byte value occurs next, remembered between calls so each byte is scanned once.
+    struct ByteScan {
+        char byte = 0;
+        std::size_t position = 0;  // scanned up to here; holds `byte` when `found`
+        bool found = false;
+
+        // The first offset in [from, end) holding the byte, or `end`.
+        std::size_t Next(std::string_view text, std::size_t from, std::size_t end) {
+            if (position < from) {
+                position = from;
+                found = false;
+            }
+            if (found) return std::min(position, end);
+            if (position < end) {
+                const void* hit = std::memchr(text.data() + position, byte, end - position);
+                if (hit != nullptr) {
+                    position =
+                        static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+                    found = true;
+                    return position;
+                }
+                position = end;
+            }
+            return end;
+        }
+    };
+
     std::string_view text_;
     std::string_view sought_;
     bool foldCase_;
     bool kmp_ = false;
-    long long budget_;
+    std::size_t origin_ = kNone;  // where the search began
+    std::size_t spent_ = 0;       // bytes compared at candidates
+    ByteScan lower_, upper_;      // the first byte of sought in both cases
     std::string folded_;
     std::vector<std::size_t> border_;  // border_[i]: longest proper border of folded_[0, i)
     std::size_t position_ = 0;         // next byte of the text to read
@@ -197,6 +268,8 @@ Text TextReplace(std::string_view text, std::string_view sought, std::string_vie
         return Text(text);
     }
     Text result;
+    // Room to grow without a copy when replacing lengthens the text; pages that are never written
+    // cost nothing.
     result.reserve(text.size());
     Finder finder(text, sought, !caseSensitive);
     CharacterStarts starts(text, origin);

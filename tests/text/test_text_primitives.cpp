@@ -285,25 +285,43 @@ TEST(PrimitivesModel, WalkingPrimitivesAgreeWithPlainWalk) {
     }
 }
 
-// Texts where an exact search keeps meeting matches that begin on a second byte, so the fast
-// scan hands over to the linear fallback part-way; results must not change.
-TEST(PrimitivesModel, ManyMatchesOnSecondBytesStillAgree) {
-    std::string text;
-    for (int i = 0; i < 4000; ++i)
-        text +=
+// Texts where a search keeps meeting matches that begin on a second byte, or long partial
+// matches, so the fast scan hands over to the linear fallback part-way; results must not change.
+TEST(PrimitivesModel, CostlyCandidatesStillAgree) {
+    std::string secondBytes, lowerSecondBytes;
+    for (int i = 0; i < 4000; ++i) {
+        secondBytes +=
             "\xB0"
             "A";
+        lowerSecondBytes +=
+            "\xB0"
+            "a";
+    }
     std::string sought;
     for (int i = 0; i < 40; ++i) sought += "A\xB0";
     sought += "A";
-    for (const std::string& t : {text, text + "A" + sought, "A" + text}) {
-        ASSERT_EQ(TextFind(t, sought, std::nullopt, false),
-                  model::Find(t, sought, std::nullopt, false));
-        ASSERT_EQ(TextFindLast(t, sought, std::nullopt, false),
-                  model::FindLast(t, sought, std::nullopt, false));
-        ASSERT_EQ(TextReplace(t, sought, "x", std::nullopt, std::nullopt, true),
-                  model::Replace(t, sought, "x", std::nullopt, std::nullopt, true));
-        ASSERT_EQ(TextSplit(t, sought).Items(), model::Split(t, sought, std::nullopt));
+    const std::string partial(20000, 'a');
+    const std::pair<std::string, std::string> cases[] = {
+        {secondBytes, sought},
+        {secondBytes + "A" + sought, sought},
+        {"A" + secondBytes, sought},
+        {lowerSecondBytes + "a" + sought, sought},
+        {partial, "AAAAAAAAAAAAb"},
+        {partial + "b", "aaaaaaaaaaaab"},
+        {partial + "B" + partial, "AAAAAAAAAAAAb"},
+    };
+    for (const auto& [text, soughtText] : cases) {
+        for (const bool flag : {false, true}) {
+            SCOPED_TRACE(testing::Message() << text.size() << " " << soughtText << " " << flag);
+            ASSERT_EQ(TextFind(text, soughtText, std::nullopt, flag),
+                      model::Find(text, soughtText, std::nullopt, flag));
+            ASSERT_EQ(TextFindLast(text, soughtText, std::nullopt, flag),
+                      model::FindLast(text, soughtText, std::nullopt, flag));
+            ASSERT_EQ(TextReplace(text, soughtText, "x", std::nullopt, std::nullopt, flag),
+                      model::Replace(text, soughtText, "x", std::nullopt, std::nullopt, flag));
+        }
+        ASSERT_EQ(TextSplit(text, soughtText).Items(),
+                  model::Split(text, soughtText, std::nullopt));
     }
 }
 
