@@ -32,11 +32,28 @@ using MatchContextPtr = std::unique_ptr<pcre2_match_context, MatchContextDeleter
 using MatchDataPtr = std::unique_ptr<pcre2_match_data, MatchDataDeleter>;
 
 // Limits that make a pattern which would backtrack without end fail its run instead of hanging
-// or exhausting memory. The match limit is PCRE2's own default and applies per start position;
-// linear patterns over subjects of a few megabytes stay well inside all three.
+// or exhausting memory. PCRE2's match limit counts afresh at every start position, so a subject of
+// many short stretches that each take almost the limit would still run for hours; every pattern
+// item reached therefore also counts against one budget for the whole run (all matches of one
+// Execute or Replace), through an automatic callout. The budget is some seconds of matching;
+// linear patterns over subjects of a few megabytes need a small part of it.
 constexpr std::uint32_t kMatchLimit = 10'000'000;
 constexpr std::uint32_t kDepthLimit = 1'000'000;
 constexpr std::uint32_t kHeapLimitKiB = 128 * 1024;
+constexpr std::uint64_t kRunBudget = 50'000'000;
+
+struct RunBudget {
+    std::uint64_t left = kRunBudget;
+};
+
+int CountAgainstBudget(pcre2_callout_block*, void* data) {
+    auto* budget = static_cast<RunBudget*>(data);
+    if (budget->left == 0) {
+        return PCRE2_ERROR_MATCHLIMIT;
+    }
+    --budget->left;
+    return 0;
+}
 
 constexpr std::int32_t kUnset = -1;
 
@@ -344,8 +361,9 @@ class RegExpComponent final : public Component {
             return false;
         }
         pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
-        std::uint32_t options =
-            PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF;
+        // NEVER_UTF: "(*UTF)" in a pattern must not turn on checks that lone surrogates fail.
+        std::uint32_t options = PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
+                                PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF | PCRE2_AUTO_CALLOUT;
         options |= ignoreCase_ ? PCRE2_CASELESS : 0;
         options |= multiline_ ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
         int errorCode = 0;
@@ -376,6 +394,8 @@ class RegExpComponent final : public Component {
         pcre2_set_match_limit(context.get(), kMatchLimit);
         pcre2_set_depth_limit(context.get(), kDepthLimit);
         pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
+        RunBudget budget;
+        pcre2_set_callout(context.get(), &CountAgainstBudget, &budget);
 
         auto set = std::make_shared<MatchSet>();
         set->subject = std::move(subject);

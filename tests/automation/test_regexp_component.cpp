@@ -237,14 +237,21 @@ INSTANTIATE_TEST_SUITE_P(
                     u"\u4e2d[\u6587]\u4e2d"}));
 
 TEST(RegExp, RefusedPatternFailsEveryRun) {
-    AutomationObject regExp = MakeRegExp(u"(a", {});
+    AutomationObject regExp;
+    ASSERT_TRUE(regExp.Create("VBScript.RegExp"));
     const AutomationVariant subject(std::u16string(u"aaa"));
-    EXPECT_TRUE(regExp.Call("Execute", {subject}).IsEmpty());
-    EXPECT_TRUE(
-        regExp.Call("Replace", {subject, AutomationVariant(std::u16string(u"b"))}).IsEmpty());
-    EXPECT_TRUE(regExp.Call("Test", {subject}).IsEmpty());
+    // "(*UTF)" would make a lone surrogate in a subject fail every run, so it is refused.
+    for (const char16_t* pattern : {u"(a", u"a)", u"[a", u"a{2,1}", u"a\\", u"(*UTF)a"}) {
+        SCOPED_TRACE(testing::PrintToString(std::u16string(pattern)));
+        regExp.Put("Pattern", AutomationVariant(std::u16string(pattern)));
+        EXPECT_TRUE(regExp.Call("Execute", {subject}).IsEmpty());
+        EXPECT_TRUE(
+            regExp.Call("Replace", {subject, AutomationVariant(std::u16string(u"b"))}).IsEmpty());
+        EXPECT_TRUE(regExp.Call("Test", {subject}).IsEmpty());
+    }
     // The object stays usable once the pattern is put right.
     regExp.Put("Pattern", AutomationVariant(std::u16string(u"(a)")));
+    regExp.Put("Global", AutomationVariant(true));
     EXPECT_EQ(regExp.Call("Execute", {subject}).ToObject().GetNumber("Count"), 3);
 }
 
@@ -268,12 +275,24 @@ TEST(RegExp, RunawayBacktrackingFailsTheRun) {
     EXPECT_TRUE(
         runaway.Call("Replace", {variant, AutomationVariant(std::u16string(u"x"))}).IsEmpty());
 
-    const AutomationObject linear = MakeRegExp(u"a+?b", {});
+    const AutomationObject linear = MakeRegExp(u"[^x]+?b", {});
     const AutomationObject collection = linear.Call("Execute", {variant}).ToObject();
     ASSERT_FALSE(collection.IsEmpty());
     ASSERT_EQ(collection.GetNumber("Count"), 1);
     EXPECT_EQ(collection.GetObject("Item", {AutomationVariant(0)}).GetNumber("Length"),
               static_cast<double>(subject.size()));
+}
+
+// Each start position stays under the per-position limit here, but together they would take
+// hours: the run's budget ends it.
+TEST(RegExp, RunawayBacktrackingOverManyStartPositionsFailsTheRun) {
+    std::u16string subject;
+    for (int run = 0; run < 2000; ++run) {
+        subject.append(20, u'a');
+        subject.push_back(u' ');
+    }
+    const AutomationObject runaway = MakeRegExp(u"(a+)+$", {});
+    EXPECT_TRUE(runaway.Call("Execute", {AutomationVariant(subject)}).IsEmpty());
 }
 
 }  // namespace
