@@ -130,6 +130,17 @@ constexpr long kMaxRedirects = 10;
 // ----------------------------------------------------------------------------------------------
 // URL, session, connection
 
+bool TransportSupported() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    if (info == nullptr || (info->features & CURL_VERSION_SSL) == 0) return false;
+    bool http = false, https = false;
+    for (const char* const* p = info->protocols; p != nullptr && *p != nullptr; ++p) {
+        http = http || std::strcmp(*p, "http") == 0;
+        https = https || std::strcmp(*p, "https") == 0;
+    }
+    return http && https;
+}
+
 Result<UrlComponents> CrackUrl(std::u16string_view url) {
     Result<UrlComponents> result;
     const auto fail = [&](std::string message) {

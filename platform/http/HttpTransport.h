@@ -34,6 +34,9 @@ struct Result {
     bool ok() const { return value.has_value(); }
 };
 
+// True when the libcurl in use can speak HTTP and HTTPS.
+bool TransportSupported();
+
 enum class Scheme { Http = 1, Https = 2 };
 
 // The parts of an absolute http or https address.

@@ -114,6 +114,7 @@ class Connection {
     }
 
     bool ok() const { return ok_; }
+    bool stopping() const { return stop_.load(); }
 
     // Waits up to ms for readable data; false on time-out or stop.
     bool WaitReadable(int ms) {
@@ -173,8 +174,8 @@ bool ReadRequest(Connection& c, RecordedRequest& request) {
     std::size_t headEnd;
     const auto deadline = Clock::now() + std::chrono::seconds(30);
     while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
-        if (Clock::now() > deadline || !c.WaitReadable(1000)) {
-            if (Clock::now() > deadline) return false;
+        if (!c.WaitReadable(1000)) {
+            if (c.stopping() || Clock::now() > deadline) return false;
             continue;
         }
         const long n = c.Receive(buffer, sizeof buffer);
@@ -204,7 +205,7 @@ bool ReadRequest(Connection& c, RecordedRequest& request) {
     request.body = data.substr(headEnd + 4);
     while (request.body.size() < contentLength) {
         if (!c.WaitReadable(1000)) {
-            if (Clock::now() > deadline) return false;
+            if (c.stopping() || Clock::now() > deadline) return false;
             continue;
         }
         const long n = c.Receive(buffer, sizeof buffer);
