@@ -6,10 +6,14 @@
 // costs.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "text/Primitives.h"
 #include "text/Search.h"
@@ -157,7 +161,60 @@ BENCHMARK(BM_CountOccurrences)->Arg(kSmall)->Arg(kLarge);
 BENCHMARK(BM_CountOccurrencesCaseSensitive)->Arg(kSmall)->Arg(kLarge);
 BENCHMARK(BM_MergeCookies)->Arg(kSmall)->Arg(kLarge);
 
+// Prints the runs as usual, then the ratios the targets speak of, from the same run.
+class SummaryReporter : public benchmark::ConsoleReporter {
+  public:
+    SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const auto cost = run.counters.find("ns_per_byte");
+            if (run.error_occurred || cost == run.counters.end()) continue;
+            // With repetitions the median stands for the size; it is reported after the runs.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            costs_[run.run_name.function_name][std::stoll(run.run_name.args)] = cost->second.value;
+        }
+    }
+
+    void PrintSummary() const {
+        std::printf("\nns per byte at 64 KiB and 4 MiB (linear work: within 2x)\n");
+        for (const auto& [name, bySize] : costs_) {
+            const double small = Cost(name, kSmall), large = Cost(name, kLarge);
+            if (small > 0 && large > 0) {
+                std::printf("  %-34s %8.3f %8.3f   %.2fx\n", name.c_str(), small, large,
+                            large / small);
+            }
+        }
+        for (const std::int64_t size : {kSmall, kLarge}) {
+            const double find = Cost("BM_TextFind", size), memmem = Cost("BM_Memmem", size);
+            if (find > 0 && memmem > 0) {
+                std::printf("TextFind against memmem at %lld bytes: %.2fx (target within 4x)\n",
+                            static_cast<long long>(size), find / memmem);
+            }
+        }
+    }
+
+  private:
+    double Cost(const std::string& name, std::int64_t size) const {
+        const auto byName = costs_.find(name);
+        if (byName == costs_.end()) return 0;
+        const auto bySize = byName->second.find(size);
+        return bySize == byName->second.end() ? 0 : bySize->second;
+    }
+
+    std::map<std::string, std::map<std::int64_t, double>> costs_;
+};
+
 }  // namespace
 }  // namespace qubrelo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    qubrelo::SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
