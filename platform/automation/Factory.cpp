@@ -5,7 +5,7 @@
 
 #include "platform/automation/RegExpComponent.h"
 #include "platform/automation/StreamComponent.h"
-// The HTTP request component's header goes here.
+#include "platform/automation/HttpRequestComponent.h"
 
 namespace qubrelo::automation {
 
@@ -21,7 +21,7 @@ struct Registration {
 constexpr std::array kRegistrations = {
     Registration{"VBScript.RegExp", &MakeRegExpComponent},
     Registration{"Adodb.Stream", &MakeStreamComponent},
-    // The "WinHttp.WinHttpRequest.5.1" entry (MakeHttpRequestComponent) goes here.
+    Registration{"WinHttp.WinHttpRequest.5.1", &MakeHttpRequestComponent},
 };
 
 }  // namespace
