@@ -246,12 +246,15 @@ Text Strip(std::string_view text) {
 
 }  // namespace model
 
-// Texts built from a few bytes that make the two-byte walk matter: lead bytes, letters of both
-// cases, the ideographic space's byte, separators.
+// Texts mostly built from a few bytes that make the two-byte walk matter (lead bytes, letters of
+// both cases, the ideographic space's byte, separators); one in eight from every byte value.
 std::string RandomText(std::mt19937& random, std::size_t maxLength) {
     static const char kAlphabet[] = {'a', 'A', 'b', '=', ' ', ',', '\xA1', '\xB0', 'h', 'H'};
+    const bool anyByte = random() % 8 == 0;
     std::string text(random() % (maxLength + 1), '\0');
-    for (char& c : text) c = kAlphabet[random() % sizeof kAlphabet];
+    for (char& c : text) {
+        c = anyByte ? static_cast<char>(random() % 256) : kAlphabet[random() % sizeof kAlphabet];
+    }
     return text;
 }
 
