@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "text/CodePage.h"
@@ -81,6 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckPosition(roundTrip, sub, position, !caseSensitive);
         }
     }
+    // Indexes at the ends of the integer range read as missing.
+    int position = 0;
+    constexpr int kLowest = std::numeric_limits<int>::min();
+    constexpr int kHighest = std::numeric_limits<int>::max();
+    Require(regex.MatchText(kLowest, &position).empty() && regex.MatchText(kHighest).empty());
+    Require(regex.SubmatchText(kHighest, kLowest, &position).empty());
+    Require(regex.SubmatchText(1, kHighest, &position).empty());
     (void)regex.ReplaceMatches(replacement);
     return 0;
 }
