@@ -37,12 +37,19 @@ TEST(AutomationFactory, CreatesKnownProgIdsIgnoringLetterCase) {
         bool known;
     };
     const std::vector<Case> cases = {
-        {"VBScript.RegExp", true},   {"vbscript.regexp", true},
-        {"VBSCRIPT.REGEXP", true},   {"Adodb.Stream", true},
-        {"ADODB.Stream", true},      {"adodb.stream", true},
-        {"No.Such.Object", false},   {"", false},
-        {"VBScript.RegExp ", false}, {"VBScript.RegEx", false},
+        {"VBScript.RegExp", true},
+        {"vbscript.regexp", true},
+        {"VBSCRIPT.REGEXP", true},
+        {"Adodb.Stream", true},
+        {"ADODB.Stream", true},
+        {"adodb.stream", true},
+        {"No.Such.Object", false},
+        {"", false},
+        {"VBScript.RegExp ", false},
+        {"VBScript.RegEx", false},
         {"Adodb.Stream.1x", false},
+        {"WinHttp.WinHttpRequest.5.1", true},
+        {"winhttp.winhttprequest.5.1", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.progId);
