@@ -1,13 +1,16 @@
 #include "platform/window/WindowServices.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPalette>
 #include <QPushButton>
 #include <QThread>
+#include <cerrno>
 #include <string>
 
 #include "text/CodePage.h"
@@ -34,9 +37,41 @@ std::int32_t ReferenceFromColour(const QColor& colour) {
                                      (static_cast<std::uint32_t>(rgb.blue()) << 16));
 }
 
-WindowServices::WindowServices(QWidget& window) : window_(window) {}
+WindowServices::WindowServices(QWidget& window) : window_(window), windowThread_(window.thread()) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0) {
+        wakeNotifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+        QObject::connect(wakeNotifier_.get(), &QSocketNotifier::activated, &window_,
+                         [this] { ApplyQueuedWrites(); });
+    }
+}
 
-bool WindowServices::OnWindowThread() const { return QThread::currentThread() == window_.thread(); }
+WindowServices::~WindowServices() {
+    wakeNotifier_.reset();
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+    }
+}
+
+bool WindowServices::OnWindowThread() const { return QThread::currentThread() == windowThread_; }
+
+void WindowServices::ApplyQueuedWrites() {
+    std::uint64_t count = 0;
+    while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    for (;;) {
+        PendingWrite write;
+        {
+            std::lock_guard lock(queueMutex_);
+            if (queue_.empty()) {
+                return;
+            }
+            write = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        Apply(write.control, write.property, write.value);
+    }
+}
 
 QWidget* WindowServices::Find(std::string_view control) const {
     const QString name = QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
@@ -48,25 +83,30 @@ QWidget* WindowServices::Find(std::string_view control) const {
 
 void WindowServices::SetControlProperty(std::string_view control, ControlProperty property,
                                         PropertyValue value) {
-    std::string name(control);
     if (OnWindowThread()) {
-        Apply(name, property, value);
+        Apply(control, property, value);
         return;
     }
-    // Queued calls from one thread to one receiver are delivered in the order they were posted.
-    QMetaObject::invokeMethod(
-        &window_,
-        [this, name = std::move(name), property, value = std::move(value)] {
-            Apply(name, property, value);
-        },
-        Qt::QueuedConnection);
+    if (wakeFd_ < 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back({std::string(control), property, std::move(value)});
+    }
+    const std::uint64_t one = 1;
+    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
 }
 
-void WindowServices::Apply(const std::string& control, ControlProperty property,
+void WindowServices::Apply(std::string_view control, ControlProperty property,
                            const PropertyValue& value) {
     if (property == ControlProperty::Caption) {
         if (const Text* caption = std::get_if<Text>(&value)) {
             window_.setWindowTitle(ToQString(*caption));
+            if (observer_) {
+                observer_(control, property, value);
+            }
         }
         return;
     }
@@ -88,12 +128,16 @@ void WindowServices::Apply(const std::string& control, ControlProperty property,
                 label->setText(ToQString(*text));
             } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
                 button->setText(ToQString(*text));
+            } else {
+                return;
             }
             break;
         }
         case ControlProperty::Disabled:
             if (const bool* disabled = std::get_if<bool>(&value)) {
                 widget->setEnabled(!*disabled);
+            } else {
+                return;
             }
             break;
         case ControlProperty::TextColour:
@@ -104,10 +148,15 @@ void WindowServices::Apply(const std::string& control, ControlProperty property,
                 palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
                 palette.setColor(QPalette::Disabled, QPalette::WindowText, colour);
                 widget->setPalette(palette);
+            } else {
+                return;
             }
             break;
     }
     widget->update();
+    if (observer_) {
+        observer_(control, property, value);
+    }
 }
 
 Text WindowServices::GetControlProperty(std::string_view control, ControlProperty property) const {

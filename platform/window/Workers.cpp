@@ -38,6 +38,7 @@ bool WorkerSet::StartWorker(std::function<void()> routine) {
         return false;
     }
     workers_.push_back(std::move(worker));
+    ++started_;
     return true;
 }
 
@@ -61,6 +62,11 @@ int WorkerSet::RunningWorkers() const {
     return static_cast<int>(std::count_if(workers_.begin(), workers_.end(), [](const Worker& w) {
         return !w.flags->done.load(std::memory_order_acquire);
     }));
+}
+
+int WorkerSet::StartedWorkers() const {
+    std::lock_guard lock(mutex_);
+    return started_;
 }
 
 }  // namespace qubrelo

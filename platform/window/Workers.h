@@ -29,6 +29,8 @@ class WorkerSet {
 
     // Workers started and not yet finished.
     int RunningWorkers() const;
+    // Workers started since the set was made.
+    int StartedWorkers() const;
 
   private:
     struct Flags {
@@ -43,6 +45,7 @@ class WorkerSet {
     mutable std::mutex mutex_;
     std::vector<Worker> workers_;
     bool stopped_ = false;
+    int started_ = 0;
 };
 
 }  // namespace qubrelo
