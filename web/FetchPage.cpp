@@ -1,5 +1,6 @@
 #include "web/FetchPage.h"
 
+#include <algorithm>
 #include <climits>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include "platform/automation/Automation.h"
 #include "platform/events/Events.h"
 #include "platform/http/HttpTransport.h"
+#include "platform/http/LargeBuffer.h"
 #include "text/CodePage.h"
 #include "text/Primitives.h"
 #include "text/Search.h"
@@ -231,17 +233,21 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
 
         // Read the body in the chunks that are ready; a failed read stops reading only.
         ByteBuffer body;
+        if (const auto length = r.ContentLength()) http::ReserveForBody(body, *length);
         for (;;) {
             std::size_t available = 0;
             if (r.QueryDataAvailable(available) || available < 1) break;
-            ByteBuffer chunk(available, 0);
+            // Each chunk is read straight onto the end of the body.
+            const std::size_t before = body.size();
+            body.resize(before + available);
             std::size_t read = 0;
-            if (r.Read(chunk, read)) {
+            const bool failed = static_cast<bool>(
+                r.Read(std::span<std::uint8_t>(body.data() + before, available), read));
+            body.resize(before + read);
+            if (failed) {
                 statusText = fetch_status::ReadFailed();
                 break;
             }
-            body.insert(body.end(), chunk.begin(),
-                        chunk.begin() + static_cast<std::ptrdiff_t>(read));
         }
         finished = true;
 
@@ -278,7 +284,10 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
         if (cookiesPresent) MergeCookies(*args.cookies, receivedCookies);
 
         // Body and text.
-        page = BytesToText(body);
+        // The page is the body up to its first zero byte (as BytesToText gives it).
+        const auto zero = std::find(body.begin(), body.end(), std::uint8_t{0});
+        page.assign(reinterpret_cast<const char*>(body.data()),
+                    static_cast<std::size_t>(zero - body.begin()));
         const ByteBuffer* bodyBytes = &body;
         if (args.responseBody != nullptr) {
             *args.responseBody = std::move(body);

@@ -3,16 +3,15 @@
 #include <algorithm>
 
 #include "platform/http/HttpDownload.h"
+#include "platform/http/LargeBuffer.h"
 
 namespace qubrelo {
 
 ByteBuffer HttpReadWhole(std::string_view url) {
-    // A length announced by the server only sizes the first allocation, within reason.
-    static constexpr std::uint64_t kMaxReserve = 256u * 1024 * 1024;
     ByteBuffer body;
     http::DownloadOptions options;
     options.onBodyStart = [&body](int, std::optional<std::uint64_t> length) {
-        if (length) body.reserve(static_cast<std::size_t>(std::min(*length, kMaxReserve)));
+        if (length) http::ReserveForBody(body, *length);
     };
     http::HttpDownload(
         url,

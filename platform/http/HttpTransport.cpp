@@ -746,6 +746,18 @@ std::string HttpRequest::RawHeaders() const { return impl_->lastBlock; }
 
 int HttpRequest::StatusCode() const { return impl_->lastCode; }
 
+std::optional<std::uint64_t> HttpRequest::ContentLength() const {
+    std::optional<std::uint64_t> length;
+    curl_off_t announced = -1;
+    if (impl_->state == Impl::State::Received &&
+        curl_easy_getinfo(impl_->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+            CURLE_OK &&
+        announced >= 0) {
+        length = static_cast<std::uint64_t>(announced);
+    }
+    return length;
+}
+
 ScopedTransportFault::ScopedTransportFault(TransportOperation operation) : operation_(operation) {
     injectedFaults |= FaultBit(operation_);
 }

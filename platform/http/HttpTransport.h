@@ -133,6 +133,8 @@ class HttpRequest {
     // The same headers as code-page-936 bytes, and the status code (0 before a response).
     std::string RawHeaders() const;
     int StatusCode() const;
+    // The length the final response announced, when it did.
+    std::optional<std::uint64_t> ContentLength() const;
 
     struct Impl;  // opaque; holds the libcurl handles
 

@@ -20,6 +20,7 @@ struct Outcome {
     std::string body;
     std::string headers;
     int status = 0;
+    std::optional<std::uint64_t> contentLength;
 };
 
 struct Settings {
@@ -63,6 +64,7 @@ Outcome Exchange(const std::string& url, const Settings& settings = {}) {
     if (auto e = r.ReceiveResponse()) return fail("receive", e);
     out.headers = r.RawHeaders();
     out.status = r.StatusCode();
+    out.contentLength = r.ContentLength();
     for (;;) {
         std::size_t count = 0;
         if (auto e = r.QueryDataAvailable(count); e || count == 0) break;
@@ -238,6 +240,7 @@ TEST(HttpRequest, LargeBodyIsHandedOutInBoundedChunks) {
     const Outcome out = Exchange(server.Url("/"));
     ASSERT_EQ(out.failedAt, "") << out.error.message;
     ASSERT_EQ(out.body.size(), kSize);
+    EXPECT_EQ(out.contentLength, kSize);
     for (std::uint64_t i = 0; i < kSize; i += 1009) {
         ASSERT_EQ(static_cast<std::uint8_t>(out.body[i]), testing::PatternByte(i)) << i;
     }
