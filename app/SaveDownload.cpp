@@ -66,6 +66,18 @@ Text ShortReason(const http::FileDownloadResult& result) {
     }
 }
 
+// The directory to write into. Code-page-936 text cannot hold every character of a file name,
+// and a directory that does not come back whole from it is still the process's own.
+std::filesystem::path SaveDirectory(const Text& directory) {
+    std::filesystem::path path(TextToUtf8(directory));
+    std::error_code error;
+    std::filesystem::path actual = std::filesystem::current_path(error);
+    if (!error && path != actual) {
+        return actual;
+    }
+    return path;
+}
+
 }  // namespace
 
 Text AvailableMark() { return Utf8ToText("真"); }
@@ -118,9 +130,10 @@ SaveOutcome SaveUrlToCurrentDirectory(AppContext& context, std::string_view url,
         outcome.failureText = Utf8ToText("下载失败！~呜呜呜 无法读取当前目录");
         return outcome;
     }
-    const Text base = directory + "/" + std::string(prefix) + FormatDateTimeText();
-    const auto candidateName = [&base](int attempt) {
-        return std::filesystem::path(TextToUtf8(SaveFileName(base, attempt)));
+    const std::filesystem::path folder = SaveDirectory(directory);
+    const Text base = std::string(prefix) + FormatDateTimeText();
+    const auto candidateName = [&folder, &base](int attempt) {
+        return folder / TextToUtf8(SaveFileName(base, attempt));
     };
     // Paint and timer events keep the window alive; clicks and keys wait until the end, as they
     // would for a window whose thread is busy.

@@ -19,9 +19,9 @@ Text AvailableMark();
 // "32BT----", "64BT----", "128BT----"; nothing for the source file.
 std::string_view SaveNamePrefix(Slot slot);
 
-// The name a save wants, without its extension: the directory, "/", the prefix and the date-time
-// text (code-page-936). `attempt` 1 gives that name + ".MP3"; later attempts, used when the name
-// is taken, give " (2).MP3", " (3).MP3", ...
+// The file name of a save from its base, the prefix and the date-time text (code-page-936):
+// `attempt` 1 gives the base + ".MP3"; later attempts, used when the name is taken, give
+// " (2).MP3", " (3).MP3", ...
 Text SaveFileName(const Text& base, int attempt);
 
 // What 透明标签1 shows while a file arrives: what has arrived, out of how much and the
@@ -38,8 +38,9 @@ struct SaveOutcome {
     std::filesystem::path savedPath;  // when saved
 };
 
-// Downloads url into the current directory under `prefix` + the date-time text + ".MP3" (a free
-// variant of the name when it is taken). The file appears only when the whole body arrived with
+// Downloads url into the current directory (CurrentDirectory, then "/") under `prefix` + the
+// date-time text + ".MP3", written under the UTF-8 form of the name (a free variant of the name
+// when it is taken). The file appears only when the whole body arrived with
 // a 2xx status; otherwise nothing is created or changed. Meanwhile the status label shows the
 // progress and the window repaints, but user input waits until the download has ended.
 // Window's thread.

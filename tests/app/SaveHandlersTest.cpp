@@ -97,6 +97,8 @@ class SaveHandlersTest : public QObject {
     void failedDownloadLeavesNothing();
     void unwritableDirectoryIsAFailure_data();
     void unwritableDirectoryIsAFailure();
+    void directoryOutsideCodePage();
+    void removedCurrentDirectoryIsAFailure();
     void takenNameIsNeverReplaced_data();
     void takenNameIsNeverReplaced();
     void progressShowsWhileWindowRepaints();
@@ -382,6 +384,41 @@ void SaveHandlersTest::unwritableDirectoryIsAFailure() {
     QCOMPARE(Colour(), std::to_string(kOrange));
     QVERIFY(!fs::exists(fs::path("/proc") / (std::string("32BT----") + kStamp + ".MP3")));
     QVERIFY(!fs::exists(fs::path("/proc") / (std::string(kStamp) + ".MP3")));
+}
+
+void SaveHandlersTest::directoryOutsideCodePage() {
+    TestHttpServer server(ServeSlots);
+    Store(RecordFor(server.Url("")));
+    state_->selectedBitrate = 1;
+    // Code page 936 holds neither the note nor the Hangul syllable.
+    const fs::path folder = directory_->path() / "歌曲🎵노래";
+    fs::create_directory(folder);
+    fs::current_path(folder);
+
+    OnSaveSelectedClicked(Context());
+
+    QCOMPARE(statusWrites_.back(), G("下载完成谢谢使用！~呜呜呜"));
+    QCOMPARE(ReadFile(folder / (std::string("32BT----") + kStamp + ".MP3")),
+             std::string("audio of /32.mp3"));
+    QCOMPARE(Entries(folder).size(), std::size_t{1});
+}
+
+void SaveHandlersTest::removedCurrentDirectoryIsAFailure() {
+    TestHttpServer server(ServeSlots);
+    Store(RecordFor(server.Url("")));
+    state_->selectedBitrate = 1;
+    const fs::path folder = directory_->path() / "gone";
+    fs::create_directory(folder);
+    fs::current_path(folder);
+    fs::remove(folder);
+
+    OnSaveSelectedClicked(Context());
+
+    // Not written at the file system's root instead.
+    QCOMPARE(server.RequestCount(), std::size_t{0});
+    QCOMPARE(statusWrites_.back(), G("下载失败！~呜呜呜 无法读取当前目录"));
+    QVERIFY(!fs::exists(fs::path("/") / (std::string("32BT----") + kStamp + ".MP3")));
+    QCOMPARE(Colour(), std::to_string(kOrange));
 }
 
 void SaveHandlersTest::takenNameIsNeverReplaced_data() {
