@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/automation/Automation.h"
+#include "platform/http/Cancellation.h"
 #include "platform/http/HttpTransport.h"
 #include "tests/http/TestServer.h"
 #include "text/CodePage.h"
@@ -342,8 +346,10 @@ TEST(FetchPage, RedirectsFollowedUnlessRefused) {
 }
 
 TEST(FetchPage, ErrorPagesAreFetches) {
-    for (const auto& [status, reason] :
+    for (const auto& answer :
          {std::pair{404, "Not Found"}, std::pair{500, "Internal Server Error"}}) {
+        const int status = answer.first;
+        const std::string reason = answer.second;
         TestHttpServer server(
             [&](const auto&) { return Reply::Http(status, reason, "error page"); });
         const Fetched f = Fetch(server.Url("/"));
@@ -433,6 +439,28 @@ TEST(FetchPage, DirectWhateverTheEnvironmentSays) {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "all_proxy"})
         ::unsetenv(name);
     EXPECT_EQ(f.page, "direct");
+}
+
+// A worker's stop flag ends a fetch that would otherwise wait out its 30-second time-out.
+TEST(FetchPage, StopFlagEndsAWaitingFetch) {
+    std::atomic<bool> stop{false};
+    TestHttpServer server([&](const auto&) {
+        stop = true;  // the request has arrived: now ask the worker to stop
+        return std::move(Reply::Raw("").ThenStall());
+    });
+    Text status;
+    int depth = -1;
+    std::thread worker([&] {
+        SetThreadStopFlag(&stop);
+        FetchPageArgs args;
+        args.statusText = &status;
+        FetchPage(server.Url("/"), args);
+        depth = automation::InitializationDepth();
+        SetThreadStopFlag(nullptr);
+    });
+    worker.join();
+    EXPECT_EQ(status, fetch_status::NoResponse());
+    EXPECT_EQ(depth, 0);
 }
 
 class FetchPageTls : public ::testing::Test {
