@@ -1,4 +1,6 @@
 #include <QAbstractButton>
+#include <QFontDatabase>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +59,7 @@ class MainWindowTest : public QObject {
     void windowPlaceCaptionAndState();
     void labelLooks_data();
     void labelLooks();
+    void chineseTextIsDrawnInLabelColours();
     void radioClicksChooseBitrate_data();
     void radioClicksChooseBitrate();
     void sharedStateLifecycle();
@@ -177,6 +180,36 @@ void MainWindowTest::labelLooks() {
     QCOMPARE(int(label->alignment()), alignment);
     // No background of its own: the window shows through.
     QVERIFY(!label->autoFillBackground());
+}
+
+void MainWindowTest::chineseTextIsDrawnInLabelColours() {
+    QVERIFY2(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty(),
+             "no font for Chinese text is installed");
+    const QImage shot = window_->grab().toImage();
+    // Pixels near the colour: anti-aliased strokes blend into the window's background.
+    const auto countColour = [&](std::string_view name, QColor colour) {
+        const QRect area = Control(name)->geometry();
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                const int distance = std::abs(pixel.red() - colour.red()) +
+                                     std::abs(pixel.green() - colour.green()) +
+                                     std::abs(pixel.blue() - colour.blue());
+                count += distance < 60 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    for (std::string_view label : {controls::kLabel32, controls::kLabel64, controls::kLabel128}) {
+        QVERIFY2(countColour(label, QColor(255, 0, 0)) > 5, "无 is not drawn in red");
+    }
+    QVERIFY2(countColour(controls::kStatusLabel, QColor(255, 128, 0)) > 20,
+             "the status text is not drawn in orange");
+    // The window's own background shows around the strokes.
+    const QRect status = Control(controls::kStatusLabel)->geometry();
+    QCOMPARE(shot.pixelColor(status.right() - 1, status.bottom() - 1),
+             window_->palette().color(QPalette::Window));
 }
 
 void MainWindowTest::radioClicksChooseBitrate_data() {
