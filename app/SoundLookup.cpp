@@ -149,29 +149,51 @@ Text SoundQueryUrl(const AppConfig& config, std::string_view id) {
     return "http://" + config.apiHost + "/sound/getsound?soundid=" + PercentEncodeId(id);
 }
 
-SoundRecord ReadSoundReply(std::string_view reply, const AppConfig& config) {
+SoundReplyMembers ParseSoundReply(std::string_view reply) {
     SlotMemberFinder finder;
-    const bool valid = nlohmann::json::sax_parse(reply, &finder);
+    if (!nlohmann::json::sax_parse(reply, &finder)) {
+        return {};
+    }
+    return finder.found;
+}
 
-    SoundRecord record;
+Text QuerySoundInfo(const AppConfig& config, std::string_view id) {
+    FetchPageArgs get;  // every argument but the method left at its default
+    get.method = 0;
+    return FetchPage(SoundQueryUrl(config, id), get);
+}
+
+BitrateSlots SoundAvailability(const SoundReplyMembers& members) {
     const Text yes = Utf8ToText("真");
     const Text no = Utf8ToText("假");
-    for (std::size_t index = 0; index < 4; ++index) {
+    BitrateSlots availability;
+    for (std::size_t index = 0; index < members.size(); ++index) {
+        availability[kAllSlots[index]] = members[index] ? yes : no;
+    }
+    return availability;
+}
+
+BitrateSlots ExtractSoundUrls(const SoundReplyMembers& members, const AppConfig& config) {
+    BitrateSlots urls;
+    for (std::size_t index = 0; index < members.size(); ++index) {
         const Slot slot = kAllSlots[index];
         const Text prefix =
             "http://" + config.staticHost + (slot == Slot::Source ? "/sound/" : "/");
-        const std::optional<std::string>& member = finder.found[index];
-        if (!valid || !member) {
-            record.availability[slot] = no;
-            record.urls[slot] = prefix;
-            continue;
+        const std::optional<std::string>& member = members[index];
+        if (!member) {
+            urls[slot] = prefix;
+        } else if (StartsWithNoCase(*member, "http://") || StartsWithNoCase(*member, "https://")) {
+            urls[slot] = AddressPart(*member);
+        } else {
+            urls[slot] = prefix + AddressPart(*member);
         }
-        record.availability[slot] = yes;
-        const bool absolute =
-            StartsWithNoCase(*member, "http://") || StartsWithNoCase(*member, "https://");
-        record.urls[slot] = absolute ? AddressPart(*member) : prefix + AddressPart(*member);
     }
-    return record;
+    return urls;
+}
+
+SoundRecord ReadSoundReply(std::string_view reply, const AppConfig& config) {
+    const SoundReplyMembers members = ParseSoundReply(reply);
+    return SoundRecord{SoundAvailability(members), ExtractSoundUrls(members, config)};
 }
 
 void LookupSound(AppContext& context, const Text& id) {
@@ -181,9 +203,7 @@ void LookupSound(AppContext& context, const Text& id) {
         window.SetControlProperty(control, ControlProperty::Disabled, true);
     }
 
-    FetchPageArgs get;  // every argument but the method left at its default
-    get.method = 0;
-    Text reply = FetchPage(SoundQueryUrl(context.config, id), get);
+    Text reply = QuerySoundInfo(context.config, id);
     if (StopRequested()) {
         // The window is closing: this lookup's result is of no use to anyone.
         return;
@@ -196,9 +216,12 @@ void LookupSound(AppContext& context, const Text& id) {
                                     [&] { ShowLookupResult(window, availability); });
 }
 
+void LookupWorkerEntry(AppContext& context, Text id) { LookupSound(context, id); }
+
 bool StartLookup(AppContext& context) {
-    return context.workers.StartWorker(
-        [&context, id = context.state.soundId] { LookupSound(context, id); });
+    return context.workers.StartWorker([&context, id = context.state.soundId]() mutable {
+        LookupWorkerEntry(context, std::move(id));
+    });
 }
 
 }  // namespace qubrelo

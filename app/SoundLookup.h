@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/AppConfig.h"
@@ -19,18 +22,34 @@ Text PercentEncodeId(std::string_view id);
 // The sound-information address for an id: http://<api host>/sound/getsound?soundid=<id>.
 Text SoundQueryUrl(const AppConfig& config, std::string_view id);
 
-// The record a reply describes. The reply is JSON: a slot is "真" when a member of exactly its
-// key holds a non-empty string anywhere in the reply (the first such member in document order),
-// else "假"; a reply that is not valid JSON gives "假" everywhere. A slot's address is the
-// static-file prefix (http://<static host>/sound/ for the source, http://<static host>/ for the
-// others) followed by the member's string, or the string alone when it already is an http:// or
-// https:// address, or the bare prefix when the slot is "假".
+// What a reply says per slot: the first member, in document order and anywhere in the reply's
+// tree, named exactly as the slot's key and holding a non-empty string, decoded (UTF-8). None
+// for a slot without one, and none at all for a reply that is not valid JSON.
+using SoundReplyMembers = std::array<std::optional<std::string>, 4>;
+SoundReplyMembers ParseSoundReply(std::string_view reply);
+
+// Asks the service about id with a plain GET; the reply text, empty on any failure.
+Text QuerySoundInfo(const AppConfig& config, std::string_view id);
+
+// Per slot "真" when the reply has its member, else "假".
+BitrateSlots SoundAvailability(const SoundReplyMembers& members);
+
+// Per slot the file's address: the static-file prefix (http://<static host>/sound/ for the
+// source, http://<static host>/ for the others) followed by the member's string, or the string
+// alone when it already is an http:// or https:// address, or the bare prefix without a member.
+// Bytes that cannot stand in an address (spaces, controls, non-ASCII) are percent-encoded.
+BitrateSlots ExtractSoundUrls(const SoundReplyMembers& members, const AppConfig& config);
+
+// Both of the above for one reply.
 SoundRecord ReadSoundReply(std::string_view reply, const AppConfig& config);
 
 // One lookup for id, run on a worker thread: asks the service, stores the reply and the record
 // under the shared lock and shows the result through control writes carried out on the window's
 // thread. A lookup whose thread is asked to stop (the window closing) stores and shows nothing.
 void LookupSound(AppContext& context, const Text& id);
+
+// The worker routine of one lookup; id is the worker's own copy of soundId.
+void LookupWorkerEntry(AppContext& context, Text id);
 
 // Starts a lookup of the current soundId on a worker of its own; false when none could start.
 bool StartLookup(AppContext& context);
