@@ -271,8 +271,16 @@ FileDownloadResult HttpDownloadToFile(
     }
     TemporaryFile temporary(nameBuffer.data());
 
+    // An error page is not worth storing: stop as soon as the status says so.
+    bool badStatus = false;
+    DownloadOptions fileOptions = options;
+    fileOptions.onBodyStart = [&](int status, std::optional<std::uint64_t> contentLength) {
+        badStatus = status < 200 || status >= 300;
+        if (options.onBodyStart) options.onBodyStart(status, contentLength);
+    };
     Error writeError;
     const DownloadSink sink = [&](std::span<const std::uint8_t> chunk) {
+        if (badStatus) return false;
         while (!chunk.empty()) {
             const ssize_t written = ::write(file.get(), chunk.data(), chunk.size());
             if (written < 0) {
@@ -284,18 +292,20 @@ FileDownloadResult HttpDownloadToFile(
         }
         return true;
     };
-    result.transfer = HttpDownload(url, sink, progress, options);
+    result.transfer = HttpDownload(url, sink, progress, fileOptions);
     const DownloadResult& t = result.transfer;
 
     if (!writeError.ok()) {
         result.error = writeError;
+    } else if (badStatus || (t.error.ok() && (t.status < 200 || t.status >= 300))) {
+        result.error = {ErrorCode::BadStatus, "server answered " + std::to_string(t.status)};
     } else if (!t.error.ok()) {
         result.error = t.error;
-    } else if (t.status < 200 || t.status >= 300) {
-        result.error = {ErrorCode::BadStatus, "server answered " + std::to_string(t.status)};
     } else if (t.received == 0) {
         result.error = {ErrorCode::EmptyBody, "server sent no data"};
-    } else if (!file.Close()) {
+    } else if (::fsync(file.get()) != 0 || !file.Close()) {
+        // Flushed before the rename, so a crash right after a save cannot leave an empty file
+        // under the final name.
         result.error = SystemError("cannot write", temporary.path(), errno);
     }
     if (!result.error.ok()) return result;  // the temporary file goes with `temporary`

@@ -300,6 +300,17 @@ TEST_F(DownloadToFile, FailureLeavesNothing) {
     EXPECT_TRUE(Files().empty());
 }
 
+// An error page is reported by its status and not stored, however long it is.
+TEST_F(DownloadToFile, ErrorPageIsNotStored) {
+    TestHttpServer server(
+        [](const auto&) { return Reply::Http(404, "Not Found", std::string(1 << 20, 'x')); });
+    const auto result = Download(server.Url("/"));
+    EXPECT_EQ(result.error.code, ErrorCode::BadStatus) << result.error.message;
+    EXPECT_EQ(result.transfer.status, 404);
+    EXPECT_EQ(result.transfer.received, 0u);
+    EXPECT_TRUE(Files().empty());
+}
+
 TEST_F(DownloadToFile, UnwritableDirectoryIsAFileError) {
     TestHttpServer server([](const auto&) { return Reply::Http(200, "OK", "audio"); });
     const auto result = http::HttpDownloadToFile(
