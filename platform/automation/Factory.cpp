@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/automation/HttpRequestComponent.h"
 #include "platform/automation/RegExpComponent.h"
 #include "platform/automation/StreamComponent.h"
-#include "platform/automation/HttpRequestComponent.h"
 
 namespace qubrelo::automation {
 
