@@ -15,7 +15,6 @@ namespace qubrelo::automation {
 
 namespace {
 
-constexpr int kOptionCertificateErrorFlags = 4;
 constexpr int kOptionEnableRedirects = 6;
 
 int ToInt(const AutomationVariant& v) {
@@ -52,8 +51,8 @@ class HttpRequestComponent : public Component {
         if (member != "option" || index.size() != 1) return false;
         const int option = ToInt(index[0]);
         if (option == kOptionEnableRedirects) followRedirects_ = value.ToBool();
-        // kOptionCertificateErrorFlags is stored for reading back only: certificates are
-        // always verified.
+        // Every option is stored for reading back. The certificate-error flags (option 4) change
+        // nothing: certificates are always verified, so a request cannot be intercepted.
         options_[option] = value;
         return true;
     }
