@@ -1,11 +1,11 @@
 #include "text/CodePage.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+
+#include "text/IconvHandle.h"
 
 namespace qubrelo {
 namespace {
@@ -16,23 +16,6 @@ static_assert(std::endian::native == std::endian::little,
 constexpr char kCodePage[] = "CP936";
 constexpr char kUtf16[] = "UTF-16LE";
 constexpr char kUtf8[] = "UTF-8";
-
-// Owns one iconv conversion descriptor.
-class IconvHandle {
-  public:
-    IconvHandle(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
-    ~IconvHandle() {
-        if (Valid()) iconv_close(handle_);
-    }
-    IconvHandle(const IconvHandle&) = delete;
-    IconvHandle& operator=(const IconvHandle&) = delete;
-
-    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return handle_; }
-
-  private:
-    iconv_t handle_;
-};
 
 // How many input bytes a sequence that iconv refused takes up; never 0, never more than left.
 using BadLength = std::size_t (*)(const unsigned char* at, std::size_t left);

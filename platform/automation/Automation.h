@@ -24,7 +24,7 @@ int InitializationDepth();
 
 // Initialise on construction, release on destruction.
 class Scope {
-public:
+  public:
     Scope() { Initialize(); }
     ~Scope() { Uninitialize(); }
     Scope(const Scope&) = delete;
@@ -36,7 +36,7 @@ class AutomationVariant;
 
 // A holder of at most one reference to a component. Copying adds a reference; Clear releases.
 class AutomationObject {
-public:
+  public:
     AutomationObject() = default;
     explicit AutomationObject(std::shared_ptr<Component> component)
         : component_(std::move(component)) {}
@@ -67,18 +67,18 @@ public:
     // The number of holders sharing the component (for tests).
     long UseCount() const { return component_.use_count(); }
 
-private:
+  private:
     std::shared_ptr<Component> component_;
 };
 
 // An automation value. Starts as the integer 0.
 class AutomationVariant {
-public:
+  public:
     struct Empty {
         bool operator==(const Empty&) const = default;
     };
-    using Value =
-        std::variant<Empty, std::int32_t, double, bool, std::u16string, ByteBuffer, AutomationObject>;
+    using Value = std::variant<Empty, std::int32_t, double, bool, std::u16string, ByteBuffer,
+                               AutomationObject>;
 
     AutomationVariant() : value_(std::int32_t{0}) {}
     AutomationVariant(std::int32_t v) : value_(v) {}
@@ -110,14 +110,14 @@ public:
     bool IsEmpty() const { return std::holds_alternative<Empty>(value_); }
     const Value& value() const { return value_; }
 
-private:
+  private:
     Value value_;
 };
 
 // What every component implements. Member names arrive folded to ASCII lower case.
 // Each returns false for a member it lacks or a call it refuses.
 class Component {
-public:
+  public:
     virtual ~Component() = default;
     virtual bool Get(std::string_view member, std::span<const AutomationVariant> args,
                      AutomationVariant& result) = 0;
@@ -127,15 +127,27 @@ public:
                       AutomationVariant& result) = 0;
 };
 
+// A component whose members are all read-only properties: it refuses every write and call.
+class ReadOnlyComponent : public Component {
+  public:
+    bool Put(std::string_view, std::span<const AutomationVariant>,
+             const AutomationVariant&) override {
+        return false;
+    }
+    bool Call(std::string_view, std::span<const AutomationVariant>, AutomationVariant&) override {
+        return false;
+    }
+};
+
 // Test seam: while an instance lives, creating progId on this thread fails.
 class ScopedCreationFailure {
-public:
+  public:
     explicit ScopedCreationFailure(std::string progId);
     ~ScopedCreationFailure();
     ScopedCreationFailure(const ScopedCreationFailure&) = delete;
     ScopedCreationFailure& operator=(const ScopedCreationFailure&) = delete;
 
-private:
+  private:
     std::string progId_;
 };
 

@@ -96,7 +96,7 @@ std::optional<std::size_t> IndexArgument(std::span<const AutomationVariant> args
     return static_cast<std::size_t>(number);
 }
 
-class SubMatchesComponent final : public Component {
+class SubMatchesComponent final : public ReadOnlyComponent {
   public:
     SubMatchesComponent(std::shared_ptr<const MatchSet> set, std::size_t match)
         : set_(std::move(set)), match_(match) {}
@@ -120,20 +120,13 @@ class SubMatchesComponent final : public Component {
         }
         return false;
     }
-    bool Put(std::string_view, std::span<const AutomationVariant>,
-             const AutomationVariant&) override {
-        return false;
-    }
-    bool Call(std::string_view, std::span<const AutomationVariant>, AutomationVariant&) override {
-        return false;
-    }
 
   private:
     std::shared_ptr<const MatchSet> set_;
     std::size_t match_;
 };
 
-class MatchComponent final : public Component {
+class MatchComponent final : public ReadOnlyComponent {
   public:
     MatchComponent(std::shared_ptr<const MatchSet> set, std::size_t match)
         : set_(std::move(set)), match_(match) {}
@@ -154,20 +147,13 @@ class MatchComponent final : public Component {
         }
         return true;
     }
-    bool Put(std::string_view, std::span<const AutomationVariant>,
-             const AutomationVariant&) override {
-        return false;
-    }
-    bool Call(std::string_view, std::span<const AutomationVariant>, AutomationVariant&) override {
-        return false;
-    }
 
   private:
     std::shared_ptr<const MatchSet> set_;
     std::size_t match_;
 };
 
-class MatchCollectionComponent final : public Component {
+class MatchCollectionComponent final : public ReadOnlyComponent {
   public:
     explicit MatchCollectionComponent(std::shared_ptr<const MatchSet> set) : set_(std::move(set)) {}
 
@@ -186,13 +172,6 @@ class MatchCollectionComponent final : public Component {
                 AutomationVariant(AutomationObject(std::make_shared<MatchComponent>(set_, *index)));
             return true;
         }
-        return false;
-    }
-    bool Put(std::string_view, std::span<const AutomationVariant>,
-             const AutomationVariant&) override {
-        return false;
-    }
-    bool Call(std::string_view, std::span<const AutomationVariant>, AutomationVariant&) override {
         return false;
     }
 

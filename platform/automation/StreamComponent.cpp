@@ -1,7 +1,5 @@
 #include "platform/automation/StreamComponent.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "text/IconvHandle.h"
 
 namespace qubrelo::automation {
 
@@ -20,25 +20,6 @@ constexpr std::int32_t kTypeText = 2;
 constexpr std::int32_t kReadAll = -1;
 constexpr char16_t kReplacementCharacter = 0xFFFD;
 constexpr char16_t kByteOrderMark = 0xFEFF;
-
-// One iconv conversion descriptor, closed when the owner goes.
-class IconvHandle {
-  public:
-    IconvHandle(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
-    ~IconvHandle() {
-        if (valid()) {
-            iconv_close(handle_);
-        }
-    }
-    IconvHandle(const IconvHandle&) = delete;
-    IconvHandle& operator=(const IconvHandle&) = delete;
-
-    bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return handle_; }
-
-  private:
-    iconv_t handle_;
-};
 
 struct CharsetName {
     std::string_view name;
@@ -104,7 +85,7 @@ std::optional<std::string> IconvNameFor(std::string_view name) {
         return std::nullopt;
     }
     const IconvHandle probe("UTF-16LE", folded.c_str());
-    if (!probe.valid()) {
+    if (!probe.Valid()) {
         return std::nullopt;
     }
     return folded;
@@ -121,7 +102,7 @@ struct Decoded {
 std::optional<Decoded> Decode(const std::string& iconvName, std::span<const std::uint8_t> bytes,
                               std::optional<std::size_t> maxUnits) {
     const IconvHandle converter("UTF-16LE", iconvName.c_str());
-    if (!converter.valid()) {
+    if (!converter.Valid()) {
         return std::nullopt;
     }
     Decoded decoded;
@@ -134,7 +115,7 @@ std::optional<Decoded> Decode(const std::string& iconvName, std::span<const std:
         const std::size_t room = std::min(buffer.size(), roomLeft());
         char* out = reinterpret_cast<char*>(buffer.data());
         std::size_t outLeft = room * sizeof(char16_t);
-        const std::size_t rc = iconv(converter.get(), &in, &inLeft, &out, &outLeft);
+        const std::size_t rc = iconv(converter.Get(), &in, &inLeft, &out, &outLeft);
         const std::size_t produced = room - outLeft / sizeof(char16_t);
         decoded.text.append(buffer.data(), produced);
         if (rc != static_cast<std::size_t>(-1)) {
@@ -150,7 +131,7 @@ std::optional<Decoded> Decode(const std::string& iconvName, std::span<const std:
         decoded.text.push_back(kReplacementCharacter);
         ++in;
         --inLeft;
-        iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
+        iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
     }
     decoded.consumed = bytes.size() - inLeft;
     return decoded;
