@@ -10,14 +10,15 @@ namespace qubrelo {
 ByteBuffer HttpReadWhole(std::string_view url) {
     ByteBuffer body;
     http::DownloadOptions options;
-    options.onBodyStart = [&body](int, std::optional<std::uint64_t> length) {
-        if (length) http::ReserveForBody(body, *length);
+    options.onBodyStart = [&body](int status, std::optional<std::uint64_t> length) {
+        if (length && http::ResponseHasBody(status, "GET")) http::ReserveForBody(body, *length);
     };
     http::HttpDownload(
         url,
+        // Refusing the chunk ends the transfer with what arrived so far; an exception must
+        // not cross the transfer library.
         [&body](std::span<const std::uint8_t> chunk) {
-            body.insert(body.end(), chunk.begin(), chunk.end());
-            return true;
+            return http::AppendToBody(body, chunk.data(), chunk.size());
         },
         {}, options);
     return body;

@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -304,6 +306,7 @@ struct HttpRequest::Impl {
 
     Clock::time_point lastActivity = Clock::now();
     curl_off_t lastUploaded = 0;
+    bool uploaded = false;  // the whole request body went out, or the answer began
 
     ~Impl() {
         if (inMulti) curl_multi_remove_handle(multi.get(), easy.get());
@@ -338,6 +341,7 @@ struct HttpRequest::Impl {
 
     void OnHeaderLine(std::string_view raw) {
         lastActivity = Clock::now();
+        uploaded = true;
         std::string line(raw);
         if (!line.empty() && line.back() == '\n') line.pop_back();
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -380,7 +384,11 @@ struct HttpRequest::Impl {
             pending.clear();
             pendingOffset = 0;
         }
-        pending.insert(pending.end(), data, data + size);
+        try {
+            pending.insert(pending.end(), data, data + size);
+        } catch (const std::exception&) {
+            return 0;  // the transfer fails with a write error; no exception crosses libcurl
+        }
         return size;
     }
 
@@ -411,10 +419,13 @@ struct HttpRequest::Impl {
                 }
             }
             if (ready() || done) break;
-            const int limit = state == State::Opened ? 0 : receiveMs;
+            // The send time-out bounds pauses until the request is out, the receive one after.
+            const int limit = state == State::Opened ? 0 : (uploaded ? receiveMs : sendMs);
             if (connected && limit > 0 &&
                 Clock::now() - lastActivity > std::chrono::milliseconds(limit)) {
-                Finish({ErrorCode::Timeout, "no data for longer than the receive time-out"});
+                Finish({ErrorCode::Timeout, uploaded
+                                                ? "no data for longer than the receive time-out"
+                                                : "no progress for longer than the send time-out"});
                 break;
             }
             // Short waits keep the stop flag and the idle time-out responsive.
@@ -447,6 +458,9 @@ int ProgressCallback(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t 
     if (ulnow != impl->lastUploaded) {
         impl->lastUploaded = ulnow;
         impl->lastActivity = Clock::now();
+    }
+    if (impl->connected && ulnow >= static_cast<curl_off_t>(impl->body.size())) {
+        impl->uploaded = true;
     }
     return StopRequested() ? 1 : 0;
 }
@@ -612,10 +626,14 @@ Error HttpRequest::Send(std::span<const std::uint8_t> body) {
     if (r.cookies) curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
-    const int connectLimit =
-        (r.connectMs > 0 && r.resolveMs > 0) ? r.connectMs + r.resolveMs : r.connectMs;
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(connectLimit > 0 ? connectLimit : 24 * 3600 * 1000));
+    // Two limits near the int maximum add up past it: sum in 64 bits and clamp.
+    const std::int64_t connectLimit =
+        std::int64_t{r.connectMs} + (r.connectMs > 0 ? std::int64_t{r.resolveMs} : 0);
+    constexpr std::int64_t kNoConnectLimit = 24 * 3600 * 1000;
+    curl_easy_setopt(
+        e, CURLOPT_CONNECTTIMEOUT_MS,
+        static_cast<long>(connectLimit > 0 ? std::min<std::int64_t>(connectLimit, INT_MAX)
+                                           : kNoConnectLimit));
 
     // Method and body.
     r.body.assign(body.begin(), body.end());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "platform/http/HttpTransport.h"
 #include "tests/http/TestServer.h"
 
@@ -29,6 +31,8 @@ struct Settings {
     std::string body;
     bool follow = true;
     std::string proxy;
+    int setupMs = 5000;  // resolve and connect
+    int sendMs = 30000;
     int receiveMs = 30000;
 };
 
@@ -52,7 +56,8 @@ Outcome Exchange(const std::string& url, const Settings& settings = {}) {
                                      parts.value->scheme == Scheme::Https);
     if (!request.ok()) return fail("request", request.error);
     HttpRequest& r = *request.value;
-    if (auto e = r.SetTimeouts(5000, 5000, settings.receiveMs, settings.receiveMs))
+    if (auto e =
+            r.SetTimeouts(settings.setupMs, settings.setupMs, settings.sendMs, settings.receiveMs))
         return fail("timeouts", e);
     if (auto e = r.SetFollowRedirects(settings.follow)) return fail("redirects", e);
     if (!settings.headers.empty()) {
@@ -224,6 +229,43 @@ TEST(HttpRequest, FaultsFailTheirStage) {
             EXPECT_EQ(out.error.code, c.error) << out.error.message;
         }
         EXPECT_EQ(out.body, c.bodyBefore);
+    }
+}
+
+// The send time-out bounds the upload only; the receive time-out the wait for the answer after
+// it. The largest limits add up past the int range without harm.
+TEST(HttpRequest, TimeOutsApplyToTheirPhase) {
+    TestHttpServer server([](const auto&) {
+        return std::move(Reply::Raw("").ThenPause(1500ms).Then(
+            "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nlate"));
+    });
+    TestHttpServer instant([](const auto&) { return Reply::Http(200, "OK", "now"); });
+    struct Case {
+        const char* name;
+        const TestHttpServer& server;
+        int setupMs;
+        int sendMs;
+        int receiveMs;
+        const char* failedAt;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"short send limit, answer later", server, 5000, 500, 10000, "", "late"},
+        {"short receive limit, answer later", server, 5000, 10000, 500, "receive", ""},
+        {"largest limits", instant, INT_MAX, INT_MAX, INT_MAX, "", "now"},
+        {"no limits", instant, 0, 0, 0, "", "now"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Settings settings;
+        settings.verb = "POST";
+        settings.body = std::string(64 * 1024, 'b');
+        settings.setupMs = c.setupMs;
+        settings.sendMs = c.sendMs;
+        settings.receiveMs = c.receiveMs;
+        const Outcome out = Exchange(c.server.Url("/"), settings);
+        EXPECT_EQ(out.failedAt, c.failedAt) << out.error.message;
+        EXPECT_EQ(out.body, c.body);
     }
 }
 
