@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <new>
 
 #include "text/Primitives.h"
 #include "text/Search.h"
@@ -35,7 +36,9 @@ Text HeaderLineValue(std::string_view line) {
     return colon < 1 ? Text() : TextTrim(TextRight(line, TextLength(line) - colon));
 }
 
-ByteBuffer FetchWithRequestObject(std::string_view url, const FetchWithRequestObjectArgs& args) {
+namespace {
+
+ByteBuffer Fetch(std::string_view url, const FetchWithRequestObjectArgs& args) {
     Text spareCookies, spareReceived, spareRequestHeaders, spareResponseHeaders;
     int spareStatus = 0;
     Text& cookies = args.cookies ? *args.cookies : spareCookies;
@@ -125,11 +128,25 @@ ByteBuffer FetchWithRequestObject(std::string_view url, const FetchWithRequestOb
         const Text value = TextFind(line, ";") > 0 ? TextBetween(line, "Set-Cookie:", ";")
                                                    : TextReplace(line, "Set-Cookie:", "",
                                                                  std::nullopt, std::nullopt, false);
-        receivedCookies = TextConcat({receivedCookies, TextTrim(value), "; "});
+        // Appended in place: rebuilding the whole text per line is quadratic in the cookie count.
+        receivedCookies += TextTrim(value);
+        receivedCookies += "; ";
     }
     receivedCookies = TextLeft(receivedCookies, TextLength(receivedCookies) - 2);
     MergeCookies(cookies, receivedCookies);
     return body;
+}
+
+}  // namespace
+
+ByteBuffer FetchWithRequestObject(std::string_view url, const FetchWithRequestObjectArgs& args) {
+    try {
+        return Fetch(url, args);
+    } catch (const std::bad_alloc&) {
+        // An answer too large for the memory left is a failed request, not the end of the tool.
+        if (args.status != nullptr) *args.status = 0;
+        return {};
+    }
 }
 
 }  // namespace qubrelo

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/http/HttpTransport.h"
+#include "platform/http/LargeBuffer.h"
 #include "text/CodePage.h"
 
 namespace qubrelo::automation {
@@ -92,13 +93,16 @@ class HttpRequestComponent : public Component {
             return true;
         }
         if (member == "open") {
+            // A failed open must not leave the previous address, headers or answer behind:
+            // a following send would otherwise go to the old address and report success.
+            url_.reset();
+            headers_.clear();
+            response_ = {};
             if (args.size() < 2) return false;
             auto parts = http::CrackUrl(args[1].ToUtf16());
             if (!parts.ok() || args[0].ToUtf16().empty()) return false;
             verb_ = args[0].ToUtf16();
             url_ = std::move(parts.value);
-            headers_.clear();
-            response_ = {};
             return true;
         }
         if (member == "setrequestheader") {
@@ -119,6 +123,7 @@ class HttpRequestComponent : public Component {
             return true;
         }
         if (member == "send") {
+            response_ = {};  // a refused send must not leave the last answer readable
             if (!url_) return false;
             ByteBuffer body;
             if (!args.empty()) {
@@ -129,7 +134,6 @@ class HttpRequestComponent : public Component {
                     body.assign(text.begin(), text.end());
                 }
             }
-            response_ = {};
             return Send(body);
         }
         return false;
@@ -184,8 +188,8 @@ class HttpRequestComponent : public Component {
             std::size_t read = 0;
             if (request.Read(chunk, read)) return false;  // a broken body is a failed Send
             if (read == 0) break;
-            response.body.insert(response.body.end(), chunk.begin(),
-                                 chunk.begin() + static_cast<std::ptrdiff_t>(read));
+            // A body the memory cannot hold is a failed Send, not the end of the program.
+            if (!http::AppendToBody(response.body, chunk.data(), read)) return false;
         }
         const std::string raw = request.RawHeaders();
         const std::size_t firstLineEnd = raw.find("\r\n");

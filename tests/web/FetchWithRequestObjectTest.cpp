@@ -344,7 +344,14 @@ TEST(RequestObject, StatusBodyAndFailures) {
         if (r.target == "/moved")
             return Reply::Http(302, "Found", "moved", {{"Location", "/here"}});
         if (r.target == "/cut") return Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nab");
-        if (r.target == "/stall") return std::move(Reply::Raw("").ThenStall());
+        // Answers after 5 s: only a time-out that is honoured gives status 0. The pause ends
+        // when the server stops, so nothing waits for it.
+        if (r.target == "/slow") {
+            return std::move(
+                Reply::Raw("")
+                    .ThenPause(std::chrono::seconds(5))
+                    .Then("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nlate"));
+        }
         if (r.target == "/echo") return Reply::Http(200, "OK", r.method + ":" + r.body);
         return Reply::Http(200, "OK", "here");
     });
@@ -380,7 +387,7 @@ TEST(RequestObject, StatusBodyAndFailures) {
          }),
          200, "POST:b=2"},
         {"cut body", server.Url("/cut"), with([](auto&) {}), 0, ""},
-        {"stall past the time-out", server.Url("/stall"), with([](auto&) {}), 0, ""},
+        {"answer later than the time-out", server.Url("/slow"), with([](auto&) {}), 0, ""},
         {"connection refused", refused, with([](auto&) {}), 0, ""},
         {"bad address", "nonsense", with([](auto&) {}), 0, ""},
     };
@@ -408,6 +415,35 @@ TEST(RequestObject, CallersObjectKeepsTheResponse) {
     EXPECT_EQ(object.Get("ResponseBody").ToBytes(), Bytes("kept"));
     EXPECT_FALSE(object.Get("Option", {std::int32_t{6}}).ToBool());
     EXPECT_EQ(object.GetNumber("Option", {std::int32_t{4}}), 0x3300);
+}
+
+// A caller's object that fetched once, then gets an address its open refuses: nothing may go to
+// the previous address, and none of the previous answer may be read back.
+TEST(RequestObject, RefusedAddressOnAReusedObjectSendsNothing) {
+    TestHttpServer server(
+        [](const RecordedRequest& r) { return Reply::Http(200, "OK", r.method + ":" + r.body); });
+    automation::Scope scope;
+    AutomationObject object;
+    ASSERT_TRUE(object.Create("WinHttp.WinHttpRequest.5.1"));
+    int status = -1;
+    Text headers;
+    FetchWithRequestObjectArgs args;
+    args.requestObject = &object;
+    args.status = &status;
+    args.responseHeaders = &headers;
+    ASSERT_EQ(FetchWithRequestObject(server.Url("/first"), args), Bytes("GET:"));
+    ASSERT_EQ(status, 200);
+
+    for (const char* url : {"nonsense-url", "", "ftp://127.0.0.1/"}) {
+        SCOPED_TRACE(url);
+        args.method = 1;
+        args.bodyText = "second=1";
+        EXPECT_TRUE(FetchWithRequestObject(url, args).empty());
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(headers, "");
+        EXPECT_EQ(server.RequestCount(), 1u);
+        EXPECT_TRUE(object.Get("ResponseBody").ToBytes().empty());
+    }
 }
 
 // The request object always writes option 4 = 0x3300; certificates are verified all the same.
