@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -115,7 +116,7 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
     std::optional<http::HttpConnection> connection;
     std::optional<http::HttpRequest> request;
 
-    [&] {
+    const auto fetch = [&] {
         // URL.
         ++stagesEntered;
         const auto parts = http::CrackUrl(Wide(url));
@@ -232,14 +233,21 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
         }
 
         // Read the body in the chunks that are ready; a failed read stops reading only.
+        // Memory the body cannot get ends reading like a failed read.
         ByteBuffer body;
-        if (const auto length = r.ContentLength()) http::ReserveForBody(body, *length);
+        if (const auto length = r.ContentLength();
+            length && http::ResponseHasBody(r.StatusCode(), VerbFor(args.method))) {
+            http::ReserveForBody(body, *length);
+        }
         for (;;) {
             std::size_t available = 0;
             if (r.QueryDataAvailable(available) || available < 1) break;
             // Each chunk is read straight onto the end of the body.
             const std::size_t before = body.size();
-            body.resize(before + available);
+            if (!http::GrowBody(body, before + available)) {
+                statusText = fetch_status::ReadFailed();
+                break;
+            }
             std::size_t read = 0;
             const bool failed = static_cast<bool>(
                 r.Read(std::span<std::uint8_t>(body.data() + before, available), read));
@@ -273,7 +281,9 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
                     TextFind(line, ";") > 0
                         ? TextBetween(line, "Set-Cookie:", ";")
                         : TextReplace(line, "Set-Cookie:", "", std::nullopt, std::nullopt, false);
-                receivedCookies = TextConcat({receivedCookies, TextTrim(value), "; "});
+                // Appended in place: rebuilding per line is quadratic in the cookie count.
+                receivedCookies += TextTrim(value);
+                receivedCookies += "; ";
             }
             if (TextCompare(TextLeft(line, 10), "Location: ", /*caseSensitive=*/false) == 0) {
                 location = TextMid(line, 11, TextLength(line));
@@ -318,7 +328,14 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
             }
             HandlePendingEvents();
         }
-    }();
+    };
+    try {
+        fetch();
+    } catch (const std::bad_alloc&) {
+        // A page too large for the memory left: reported like a failed read, not a crash.
+        page.clear();
+        statusText = fetch_status::ReadFailed();
+    }
 
     if (earlyEnd) return {};
     if (finished) HandlePendingEvents();

@@ -4,11 +4,13 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <climits>
 #include <thread>
 
 #include "platform/automation/Automation.h"
 #include "platform/http/Cancellation.h"
 #include "platform/http/HttpTransport.h"
+#include "platform/http/LargeBuffer.h"
 #include "tests/http/TestServer.h"
 #include "text/CodePage.h"
 #include "web/FetchPage.h"
@@ -122,7 +124,12 @@ TEST(FetchPage, FailuresWriteTheirStatusTextOnly) {
 }
 
 TEST(FetchPage, NetworkFailuresMapToTheirStage) {
-    TestHttpServer stalling([](const auto&) { return std::move(Reply::Raw("").ThenStall()); });
+    // Answers after 5 s: only a 1 s time-out that is honoured ends the wait first. The pause
+    // ends when the server stops, so the test does not wait it out.
+    TestHttpServer slow([](const auto&) {
+        return std::move(Reply::Raw("").ThenPause(5s).Then(
+            "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nlate"));
+    });
     TestHttpServer silent([](const auto&) { return Reply::Raw(""); });
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/";
@@ -137,7 +144,7 @@ TEST(FetchPage, NetworkFailuresMapToTheirStage) {
         {"not http", "ftp://127.0.0.1/", fetch_status::BadUrl(), 1},
         {"connection refused", refused, fetch_status::SendFailed(), 7},
         {"closed without answer", silent.Url("/"), fetch_status::NoResponse(), 8},
-        {"no answer within the time-out", stalling.Url("/"), fetch_status::NoResponse(), 8},
+        {"no answer within the time-out", slow.Url("/"), fetch_status::NoResponse(), 8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,6 +155,20 @@ TEST(FetchPage, NetworkFailuresMapToTheirStage) {
         EXPECT_EQ(f.outs.statusText, c.expected);
         EXPECT_EQ(f.events, c.events);
         EXPECT_EQ(f.outs.responseHeaders, kKept);
+    }
+}
+
+// Every time-out setting reaches a server that answers at once; the largest one must not
+// overflow when the limits are combined.
+TEST(FetchPage, TimeOutSettingsStillFetch) {
+    TestHttpServer server([](const auto&) { return Ok("quick"); });
+    for (const int seconds : {0, -5, 1, 3600, INT_MAX / 1000, INT_MAX / 1000 + 1, INT_MAX}) {
+        SCOPED_TRACE(seconds);
+        FetchPageArgs args;
+        args.timeoutSeconds = seconds;
+        const Fetched f = Fetch(server.Url("/"), args);
+        EXPECT_EQ(f.page, "quick");
+        EXPECT_EQ(f.outs.statusText, "200 OK");
     }
 }
 
@@ -194,7 +215,13 @@ TEST(FetchPage, DefaultHeaders) {
         Text requestHeaders;
         std::optional<Text> cookies;
         std::vector<std::pair<std::string, std::optional<std::string>>> expected;
+        std::vector<std::string> order = {};  // header names as received (Host left out)
     };
+    const std::vector<std::string> defaultOrder = {"User-Agent",      "Accept",
+                                                   "Accept-Encoding", "Accept-Language",
+                                                   "Content-Type",    "Cache-Control"};
+    std::vector<std::string> withCookie = defaultOrder;
+    withCookie.push_back("Cookie");
     const Case cases[] = {
         {"none given",
          "",
@@ -205,7 +232,8 @@ TEST(FetchPage, DefaultHeaders) {
           {"Accept-Language", "zh-cn"},
           {"Content-Type", "application/x-www-form-urlencoded"},
           {"Cache-Control", "no-cache"},
-          {"Cookie", std::nullopt}}},
+          {"Cookie", std::nullopt}},
+         defaultOrder},
         {"small-letter user agent suppresses ours",
          "user-agent: mine",
          std::nullopt,
@@ -220,7 +248,7 @@ TEST(FetchPage, DefaultHeaders) {
          std::nullopt,
          {{"Accept", "text/html, application/xhtml+xml, */*"}, {"Accept-Encoding", "identity"}}},
         {"own Accept kept", "ACCEPT: a/b", std::nullopt, {{"Accept", "a/b"}}},
-        {"cookies present", "", Text("a=1; b=2"), {{"Cookie", "a=1; b=2"}}},
+        {"cookies present", "", Text("a=1; b=2"), {{"Cookie", "a=1; b=2"}}, withCookie},
         {"cookies present but empty", "", Text(""), {{"Cookie", std::nullopt}}},
         {"own cookie line wins", "cookie: mine=1", Text("a=1"), {{"Cookie", "mine=1"}}},
     };
@@ -240,6 +268,13 @@ TEST(FetchPage, DefaultHeaders) {
             if (value) {
                 EXPECT_EQ(request.HeaderCount(name), 1);
             }
+        }
+        if (!c.order.empty()) {
+            std::vector<std::string> names;
+            for (const auto& header : request.headers) {
+                if (header.first != "Host") names.push_back(header.first);
+            }
+            EXPECT_EQ(names, c.order);
         }
     }
 }
@@ -362,6 +397,7 @@ TEST(FetchPage, CharacterSetFromTheMetaTag) {
     const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD";  // 你好 in UTF-8
     const Text gbk = Utf8ToText(utf8);
     const std::string padding(1100, ' ');
+    const std::string mixed = gbk + "\x81\x7F" + gbk;  // 0x7F is no GBK trail byte
     struct Case {
         const char* name;
         std::string body;
@@ -373,13 +409,17 @@ TEST(FetchPage, CharacterSetFromTheMetaTag) {
          "<META http-equiv=\"Content-Type\" content=\"text/html; charset=\"UTF-8\">" + utf8,
          Utf8ToText("<META http-equiv=\"Content-Type\" content=\"text/html; charset=\"UTF-8\">" +
                     utf8)},
-        {"gb2312 left as received", "<meta charset=gb2312>" + gbk, "<meta charset=gb2312>" + gbk},
-        {"gbk left as received", "<meta charset=gbk>" + gbk, "<meta charset=gbk>" + gbk},
-        {"GBK decoded through the stream", "<meta charset=GBK>" + gbk, "<meta charset=GBK>" + gbk},
+        // The invalid pair in the middle shows whether the bytes went through a decoder: decoded,
+        // the lone lead byte becomes "?" and the ASCII byte after it stays.
+        {"gb2312 left as received", "<meta charset=gb2312>" + mixed,
+         "<meta charset=gb2312>" + mixed},
+        {"gbk left as received", "<meta charset=gbk>" + mixed, "<meta charset=gbk>" + mixed},
+        {"GBK decoded through the stream", "<meta charset=GBK>" + mixed,
+         "<meta charset=GBK>" + gbk + "?\x7F" + gbk},
         {"meta tag after 1024 bytes unseen", padding + "<meta charset=utf-8>" + utf8,
          padding + "<meta charset=utf-8>" + utf8},
-        {"unknown character set", "<meta charset=nonsense-xyz>abc",
-         "<meta charset=nonsense-xyz>abc"},
+        {"unknown character set", "<meta charset=nonsense-xyz>" + mixed,
+         "<meta charset=nonsense-xyz>" + mixed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -400,6 +440,57 @@ TEST(FetchPage, HeadGivesHeadersOnly) {
     EXPECT_EQ(f.page, "");
     EXPECT_TRUE(f.outs.responseBody.empty());
     EXPECT_NE(f.outs.responseHeaders.find("X-Kind: head\r\n"), std::string::npos);
+}
+
+// Room for the body is reserved from the announced length only where a body follows, and only
+// up to a bound: a false length must not take the memory.
+TEST(FetchPage, AnnouncedLengthReservesBoundedMemory) {
+    const std::string huge = std::to_string(std::uint64_t{1} << 40);
+    TestHttpServer server([&](const RecordedRequest& r) {
+        if (r.target == "/none") return Reply::Raw("HTTP/1.1 204 No Content\r\n\r\n");
+        if (r.target == "/same") {
+            return Reply::Raw("HTTP/1.1 304 Not Modified\r\nContent-Length: " + huge + "\r\n\r\n");
+        }
+        return Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\nabc");
+    });
+    struct Case {
+        const char* name;
+        std::string path;
+        int method;
+        std::size_t maxCapacity;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"HEAD", "/head", 2, 0, ""},
+        {"204", "/none", 0, 0, ""},
+        {"304", "/same", 0, 0, ""},
+        {"length never sent", "/lie", 0, std::size_t{64} << 20, "abc"},  // 64 MiB at most
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FetchPageArgs args;
+        args.method = c.method;
+        args.timeoutSeconds = 1;
+        const Fetched f = Fetch(server.Url(c.path), args);
+        EXPECT_EQ(f.outs.responseBody, Bytes(c.body));
+        EXPECT_LE(f.outs.responseBody.capacity(), c.maxCapacity);
+    }
+}
+
+// Memory refused while the body grows ends reading like a failed read: what fitted is kept.
+TEST(FetchPage, RefusedMemoryEndsReading) {
+    constexpr std::uint64_t kSize = 4 * 1024 * 1024;
+    constexpr std::size_t kLimit = 1024 * 1024;
+    TestHttpServer server([](const auto&) { return Reply::Generated(kSize); });
+    http::ScopedBodyLimit limit(kLimit);
+    const Fetched f = Fetch(server.Url("/"));
+    EXPECT_EQ(f.outs.statusText, "200 OK");  // the headers still arrived
+    EXPECT_LE(f.outs.responseBody.size(), kLimit);
+    for (std::size_t i = 0; i < f.outs.responseBody.size(); i += 4099)
+        ASSERT_EQ(f.outs.responseBody[i], testing::PatternByte(i));
+
+    http::ScopedTransportFault fault(TransportOperation::QueryRawHeaders);
+    EXPECT_EQ(Fetch(server.Url("/")).outs.statusText, fetch_status::ReadFailed());
 }
 
 TEST(FetchPage, LargeBodyAndManyHeaderLines) {
@@ -441,7 +532,7 @@ TEST(FetchPage, DirectWhateverTheEnvironmentSays) {
     EXPECT_EQ(f.page, "direct");
 }
 
-// A worker's stop flag ends a fetch that would otherwise wait out its 30-second time-out.
+// A worker's stop flag ends a fetch that would otherwise wait out its time-out.
 TEST(FetchPage, StopFlagEndsAWaitingFetch) {
     std::atomic<bool> stop{false};
     TestHttpServer server([&](const auto&) {
@@ -454,6 +545,8 @@ TEST(FetchPage, StopFlagEndsAWaitingFetch) {
         SetThreadStopFlag(&stop);
         FetchPageArgs args;
         args.statusText = &status;
+        // An hour: a fetch that ignored the flag would run into the test's own time limit.
+        args.timeoutSeconds = 3600;
         FetchPage(server.Url("/"), args);
         depth = automation::InitializationDepth();
         SetThreadStopFlag(nullptr);
