@@ -235,16 +235,18 @@ Text FetchPage(std::string_view url, const FetchPageArgs& args) {
         // Read the body in the chunks that are ready; a failed read stops reading only.
         // Memory the body cannot get ends reading like a failed read.
         ByteBuffer body;
+        std::uint64_t announced = 0;
         if (const auto length = r.ContentLength();
             length && http::ResponseHasBody(r.StatusCode(), VerbFor(args.method))) {
-            http::ReserveForBody(body, *length);
+            announced = *length;
+            http::ReserveForBody(body, announced);
         }
         for (;;) {
             std::size_t available = 0;
             if (r.QueryDataAvailable(available) || available < 1) break;
             // Each chunk is read straight onto the end of the body.
             const std::size_t before = body.size();
-            if (!http::GrowBody(body, before + available)) {
+            if (!http::GrowBody(body, before + available, announced)) {
                 statusText = fetch_status::ReadFailed();
                 break;
             }

@@ -23,9 +23,14 @@ void ReserveForBody(Text& text, std::uint64_t announcedSize) noexcept;
 bool ResponseHasBody(int status, std::string_view verb) noexcept;
 
 // Resizes buffer to size; false, with the buffer unchanged, when the memory is refused.
-bool GrowBody(ByteBuffer& buffer, std::size_t size) noexcept;
-// Appends bytes; false, with the buffer unchanged, when the memory is refused.
-bool AppendToBody(ByteBuffer& buffer, const std::uint8_t* bytes, std::size_t count) noexcept;
+// announcedSize (0 when unknown) is the length the response announced: once a body really
+// outgrows its first reservation, the room grows towards that length in one step instead of
+// doubling, which would copy and touch the memory several times over.
+bool GrowBody(ByteBuffer& buffer, std::size_t size, std::uint64_t announcedSize = 0) noexcept;
+// Appends bytes, growing as GrowBody does; false, with the buffer unchanged, when the memory is
+// refused.
+bool AppendToBody(ByteBuffer& buffer, const std::uint8_t* bytes, std::size_t count,
+                  std::uint64_t announcedSize = 0) noexcept;
 
 // Test seam, per thread: while one lives, GrowBody and AppendToBody refuse to make a body
 // longer than limit bytes, as if the memory had run out.

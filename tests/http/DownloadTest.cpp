@@ -12,6 +12,7 @@
 #include "platform/http/HttpDownload.h"
 #include "platform/http/HttpReadWhole.h"
 #include "platform/http/HttpTransport.h"
+#include "platform/http/LargeBuffer.h"
 #include "tests/http/TestServer.h"
 
 namespace qubrelo {
@@ -71,6 +72,23 @@ TEST(HttpReadWhole, ReturnsWhatArrived) {
         TestHttpServer server([&](const auto&) { return c.reply; });
         EXPECT_EQ(HttpReadWhole(server.Url("/")), Bytes(c.expected));
     }
+}
+
+// A body longer than the first reservation grows past it intact, and memory refused on the way
+// ends the read with what fitted instead of ending the program.
+TEST(HttpReadWhole, BodyGrowsPastTheFirstReservation) {
+    constexpr std::uint64_t kSize = 80 * 1024 * 1024;
+    TestHttpServer server([](const auto&) { return Reply::Generated(kSize); });
+    const ByteBuffer body = HttpReadWhole(server.Url("/"));
+    ASSERT_EQ(body.size(), kSize);
+    for (std::uint64_t i = 0; i < kSize; i += 4099)
+        ASSERT_EQ(body[i], testing::PatternByte(i)) << i;
+
+    constexpr std::size_t kLimit = 1024 * 1024;
+    http::ScopedBodyLimit limit(kLimit);
+    const ByteBuffer cut = HttpReadWhole(server.Url("/"));
+    EXPECT_LE(cut.size(), kLimit);
+    for (std::size_t i = 0; i < cut.size(); i += 4099) ASSERT_EQ(cut[i], testing::PatternByte(i));
 }
 
 TEST(HttpReadWhole, EmptyWhenNothingCanBeReached) {
