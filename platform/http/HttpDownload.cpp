@@ -5,7 +5,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -123,7 +127,9 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<Transfer*>(user);
     if (StopRequested()) return 1;
     if (transfer->options.idleTimeout.count() > 0 &&
-        Clock::now() - transfer->lastActivity > transfer->options.idleTimeout) {
+        // Compared in milliseconds: a very long limit would overflow in the clock's unit.
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::now() - transfer->lastActivity) > transfer->options.idleTimeout) {
         transfer->idleTimedOut = true;
         return 1;
     }
@@ -219,8 +225,10 @@ DownloadResult HttpDownload(std::string_view url, const DownloadSink& sink,
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferSize);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(options.connectTimeout.count()));
+    // libcurl refuses a negative limit (keeping its own default); beyond 24 days is no limit.
+    curl_easy_setopt(
+        e, CURLOPT_CONNECTTIMEOUT_MS,
+        static_cast<long>(std::clamp<std::int64_t>(options.connectTimeout.count(), 0, INT_MAX)));
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &OnBody);

@@ -202,6 +202,25 @@ TEST(HttpDownload, StallEndsWithTimeout) {
     EXPECT_FALSE(result.complete);
 }
 
+// Limits at the ends of their range neither overflow nor end a transfer that keeps going.
+TEST(HttpDownload, ExtremeTimeOutsStillDownload) {
+    TestHttpServer server([](const auto&) {
+        return std::move(Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab")
+                             .ThenPause(300ms)
+                             .Then("cd"));
+    });
+    for (const auto limit : {std::chrono::milliseconds::max(), std::chrono::milliseconds(-1)}) {
+        SCOPED_TRACE(limit.count());
+        http::DownloadOptions options;
+        options.idleTimeout = limit;
+        options.connectTimeout = limit;
+        std::string body;
+        const auto result = Collect(server.Url("/"), body, options);
+        EXPECT_TRUE(result.complete) << result.error.message;
+        EXPECT_EQ(body, "abcd");
+    }
+}
+
 TEST(HttpDownload, ConnectionRefused) {
     std::string body;
     const auto result =
