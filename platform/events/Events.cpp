@@ -1,11 +1,15 @@
 #include "platform/events/Events.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 namespace qubrelo {
@@ -13,7 +17,20 @@ namespace {
 
 bool OnApplicationThread() {
     const QCoreApplication* app = QCoreApplication::instance();
-    return app != nullptr && QThread::currentThread() == app->thread();
+    if (app == nullptr) {
+        return false;
+    }
+    // A widgets application runs on the process's first thread. Asking Qt on any other thread
+    // would register that thread with Qt (an object per worker) just to answer no.
+    if (::gettid() != ::getpid()) {
+        return false;
+    }
+    return QThread::currentThread() == app->thread();
+}
+
+// A timer interval for what is left of a wait, one past it so the wait is over when it fires.
+int TimerInterval(qint64 leftMs) {
+    return static_cast<int>(std::clamp<qint64>(leftMs + 1, 0, std::numeric_limits<int>::max()));
 }
 
 }  // namespace
@@ -48,10 +65,10 @@ void DelayWithEvents(int ms) {
         if (left < 0) {
             loop.quit();
         } else {
-            timer.start(static_cast<int>(left) + 1);
+            timer.start(TimerInterval(left));
         }
     });
-    timer.start(ms + 1);
+    timer.start(TimerInterval(ms));
     loop.exec();
     // The loop also ends early when the application quits; the caller then carries on at once.
 }

@@ -1,6 +1,7 @@
 #include "platform/window/Files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,12 +71,38 @@ bool WriteBytesToFile(const Text& name, std::span<const std::uint8_t> bytes) {
     if (target.empty() || target.back() == '/') {
         return false;
     }
+    // An existing name is replaced only when it is a regular file open to writing: a file marked
+    // read-only stays as it is (for root too), and the new file keeps the old one's permissions.
+    // A new file gets what the process's mask allows, as a direct create would.
+    mode_t mode = 0666;
+    bool replacing = false;
+    struct stat existing {};
+    if (::lstat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode) || (existing.st_mode & 0222) == 0 ||
+            ::access(target.c_str(), W_OK) != 0) {
+            return false;
+        }
+        mode = existing.st_mode & 0777;
+        replacing = true;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    // A short temporary name beside the target, so a name that fits the file system still fits
+    // with it.
+    const std::string::size_type slash = target.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device entropy;
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = target + ".part-" + std::to_string(entropy());
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = folder + ".qtmp-";
+        for (int i = 0; i < 6; ++i) {
+            temporary += kLetters[entropy() % (sizeof kLetters - 1)];
+        }
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
             return false;
         }
@@ -84,7 +111,9 @@ bool WriteBytesToFile(const Text& name, std::span<const std::uint8_t> bytes) {
     if (!file.Valid()) {
         return false;
     }
-    const bool complete = WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
+    // The mask may have narrowed an existing file's permissions at the create.
+    const bool complete = (!replacing || ::fchmod(file.Get(), mode) == 0) &&
+                          WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
     if (!file.Close() || !complete || ::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

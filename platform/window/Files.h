@@ -15,7 +15,9 @@ Text CurrentDirectory();
 
 // Creates or replaces the file with exactly these bytes (none for an empty buffer). The bytes go
 // to a temporary file beside it that is renamed over the name once complete, so a failure never
-// leaves a half-written file. False for an empty name or any failure.
+// leaves a half-written file. A replaced file keeps its permissions. False for an empty name,
+// a name held by anything but a regular file, a file marked read-only or not writable by this
+// process, or any other failure; the name is then left as it was.
 bool WriteBytesToFile(const Text& name, std::span<const std::uint8_t> bytes);
 
 }  // namespace qubrelo

@@ -9,9 +9,9 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
-#include <QThread>
 #include <cerrno>
 #include <string>
+#include <thread>
 
 #include "text/CodePage.h"
 
@@ -37,7 +37,8 @@ std::int32_t ReferenceFromColour(const QColor& colour) {
                                      (static_cast<std::uint32_t>(rgb.blue()) << 16));
 }
 
-WindowServices::WindowServices(QWidget& window) : window_(window), windowThread_(window.thread()) {
+WindowServices::WindowServices(QWidget& window)
+    : window_(window), windowThread_(std::this_thread::get_id()) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ >= 0) {
         wakeNotifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
@@ -53,7 +54,8 @@ WindowServices::~WindowServices() {
     }
 }
 
-bool WindowServices::OnWindowThread() const { return QThread::currentThread() == windowThread_; }
+// Not QThread::currentThread(): on a worker that would register the thread with Qt.
+bool WindowServices::OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
 
 void WindowServices::ApplyQueuedWrites() {
     std::uint64_t count = 0;
@@ -210,6 +212,8 @@ int WindowServices::ShowMessageBox(const Text& text, int style, std::optional<Te
     }
     QMessageBox box;
     box.setWindowTitle(ToQString(shownTitle));
+    // The text comes from the network too (the update notice): shown as it is, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
     box.setWindowModality(Qt::ApplicationModal);
     QPushButton* ok = box.addButton(QMessageBox::Ok);

@@ -5,7 +5,6 @@
 
 #include <QColor>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QWidget>
 #include <cstdint>
 #include <deque>
@@ -15,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -97,7 +97,7 @@ class WindowServices {
     QWidget* Find(std::string_view control) const;
 
     QWidget& window_;
-    QThread* const windowThread_;
+    const std::thread::id windowThread_;  // the thread that made this object
     WriteObserver observer_;
 
     // Writes from other threads. They wake the window's thread through an eventfd rather than

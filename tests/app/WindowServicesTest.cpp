@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -80,6 +82,8 @@ class WindowServicesTest : public QObject {
     void nestedDelaysEachEndOnTheirOwnTime_data();
     void nestedDelaysEachEndOnTheirOwnTime();
     void delaySleepsWhileNothingIsPending();
+    void longestDelaysEndWhenTheApplicationExits_data();
+    void longestDelaysEndWhenTheApplicationExits();
 
     void workersRunWithStopFlagsAndAreJoined();
     void finishedWorkersAreReaped();
@@ -88,6 +92,7 @@ class WindowServicesTest : public QObject {
     void currentDirectoryGoneIsEmpty();
     void writeBytesToFile_data();
     void writeBytesToFile();
+    void writeBytesToFileLeavesOtherKindsAlone();
 
   private:
     std::unique_ptr<QWidget> window_;
@@ -240,10 +245,12 @@ void WindowServicesTest::realMessageBox() {
     QFETCH(int, expected);
     QString shownTitle;
     QString shownText;
+    Qt::TextFormat format = Qt::AutoText;
     bool modal = false;
     AnswerRealBoxWith([&](QMessageBox& box) {
         shownTitle = box.windowTitle();
         shownText = box.text();
+        format = box.textFormat();
         modal = box.windowModality() == Qt::ApplicationModal;
         if (key == 0) {
             box.close();
@@ -251,9 +258,12 @@ void WindowServicesTest::realMessageBox() {
             QTest::keyClick(&box, static_cast<Qt::Key>(key));
         }
     });
-    QCOMPARE(services_->ShowMessageBox(Utf8ToText("下载完成"), style), expected);
+    // Markup in the text (an update notice may hold any) is shown as it is.
+    QCOMPARE(services_->ShowMessageBox(Utf8ToText("<b>3.2</b> 已发布<img src=x>"), style),
+             expected);
     QCOMPARE(shownTitle, U("信息："));
-    QCOMPARE(shownText, U("下载完成"));
+    QCOMPARE(shownText, U("<b>3.2</b> 已发布<img src=x>"));
+    QCOMPARE(format, Qt::PlainText);
     QVERIFY(modal);
 }
 
@@ -339,6 +349,34 @@ void WindowServicesTest::delaySleepsWhileNothingIsPending() {
     const auto used = ThreadCpuTime() - before;
     QVERIFY2(used < std::chrono::milliseconds(150),
              qPrintable(QString("%1 us of CPU in a 500 ms wait").arg(used.count())));
+}
+
+void WindowServicesTest::longestDelaysEndWhenTheApplicationExits_data() {
+    QTest::addColumn<int>("ms");
+    QTest::newRow("the longest") << std::numeric_limits<int>::max();
+    QTest::newRow("one less") << std::numeric_limits<int>::max() - 1;
+    QTest::newRow("a day") << 24 * 60 * 60 * 1000;
+}
+
+void WindowServicesTest::longestDelaysEndWhenTheApplicationExits() {
+    QFETCH(int, ms);
+    // An interval that wrapped round would reach the timer as a negative one, which Qt refuses
+    // with a warning.
+    QTest::failOnWarning(QRegularExpression("."));
+    bool handled = false;
+    QTimer::singleShot(50, this, [&] {
+        handled = true;
+        QCoreApplication::exit(0);
+    });
+    DelayWithEvents(ms);
+    QVERIFY(handled);
+    // Leaving an application run clears the exit request, so later waits wait again.
+    QTimer::singleShot(0, this, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    QElapsedTimer clock;
+    clock.start();
+    DelayWithEvents(20);
+    QVERIFY2(clock.elapsed() > 20, "waits no longer wait after the exit");
 }
 
 void WindowServicesTest::workersRunWithStopFlagsAndAreJoined() {
@@ -431,28 +469,47 @@ void WindowServicesTest::currentDirectoryGoneIsEmpty() {
 void WindowServicesTest::writeBytesToFile_data() {
     QTest::addColumn<QString>("name");         // UTF-8, relative to a fresh temporary folder
     QTest::addColumn<QByteArray>("existing");  // content already there; null: no file
+    QTest::addColumn<int>("mode");             // the existing file's permissions; -1: as created
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QByteArray>("content");  // what the name holds afterwards; null: no file
 
     const QByteArray binary("\x00\xFF\x80\r\n\x00z", 7);
-    QTest::newRow("new file with a Chinese name")
-        << U("32BT----2026年12月11日 02时05分.MP3") << QByteArray() << binary << true << binary;
+    QTest::newRow("new file with a Chinese name") << U("32BT----2026年12月11日 02时05分.MP3")
+                                                  << QByteArray() << -1 << binary << true << binary;
     QTest::newRow("longer file replaced by shorter bytes")
-        << U("音频.MP3") << QByteArray(4096, 'x') << QByteArray("abc") << true << QByteArray("abc");
+        << U("音频.MP3") << QByteArray(4096, 'x') << -1 << QByteArray("abc") << true
+        << QByteArray("abc");
     QTest::newRow("empty bytes give an empty file")
-        << U("空.MP3") << QByteArray("old") << QByteArray() << true << QByteArray("");
-    QTest::newRow("empty name") << QString() << QByteArray() << QByteArray("abc") << false
+        << U("空.MP3") << QByteArray("old") << -1 << QByteArray() << true << QByteArray("");
+    QTest::newRow("replaced file keeps its permissions")
+        << U("私有.MP3") << QByteArray("old") << 0640 << QByteArray("new") << true
+        << QByteArray("new");
+    QTest::newRow("read-only file is left as it is")
+        << U("只读.MP3") << QByteArray("keep") << 0444 << QByteArray("new") << false
+        << QByteArray("keep");
+    QTest::newRow("file without any write permission is left as it is")
+        << U("锁定.MP3") << QByteArray("keep") << 0 << QByteArray("new") << false
+        << QByteArray("keep");
+    // The longest names a file system takes are 255 bytes: a temporary name beside this one
+    // must fit too.
+    QTest::newRow("name of 250 bytes") << QString(246, 'n') + ".MP3" << QByteArray() << -1
+                                       << QByteArray("abc") << true << QByteArray("abc");
+    QTest::newRow("name of 255 bytes replacing a file")
+        << QString(251, 'n') + ".MP3" << QByteArray("old") << -1 << QByteArray("abc") << true
+        << QByteArray("abc");
+    QTest::newRow("empty name") << QString() << QByteArray() << -1 << QByteArray("abc") << false
                                 << QByteArray();
     QTest::newRow("missing folder")
-        << U("没有/音频.MP3") << QByteArray() << QByteArray("abc") << false << QByteArray();
+        << U("没有/音频.MP3") << QByteArray() << -1 << QByteArray("abc") << false << QByteArray();
     QTest::newRow("name ends with a separator")
-        << U("目录/") << QByteArray() << QByteArray("abc") << false << QByteArray();
+        << U("目录/") << QByteArray() << -1 << QByteArray("abc") << false << QByteArray();
 }
 
 void WindowServicesTest::writeBytesToFile() {
     QFETCH(QString, name);
     QFETCH(QByteArray, existing);
+    QFETCH(int, mode);
     QFETCH(QByteArray, bytes);
     QFETCH(bool, ok);
     QFETCH(QByteArray, content);
@@ -460,12 +517,17 @@ void WindowServicesTest::writeBytesToFile() {
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
     const QString path = name.isEmpty() ? QString() : temporary.path() + "/" + name;
+    const std::string nativePath = path.toStdString();
     if (!existing.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(existing);
+        file.close();
+        if (mode >= 0) {
+            QCOMPARE(::chmod(nativePath.c_str(), static_cast<mode_t>(mode)), 0);
+        }
     }
-    const Text gbkName = Utf8ToText(path.toStdString());
+    const Text gbkName = Utf8ToText(nativePath);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     QCOMPARE(WriteBytesToFile(gbkName, {data, static_cast<std::size_t>(bytes.size())}), ok);
 
@@ -476,10 +538,34 @@ void WindowServicesTest::writeBytesToFile() {
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
     }
+    if (mode >= 0) {
+        struct stat after {};
+        QCOMPARE(::stat(nativePath.c_str(), &after), 0);
+        QCOMPARE(int(after.st_mode & 0777), mode);
+    }
     // Nothing is left behind beside the file.
     const QStringList entries =
         QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     QVERIFY2(entries.size() <= 1, qPrintable(entries.join(", ")));
+}
+
+void WindowServicesTest::writeBytesToFileLeavesOtherKindsAlone() {
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString folder = temporary.path() + U("/目录.MP3");
+    QVERIFY(QDir().mkpath(folder));
+    const QString link = temporary.path() + U("/链接.MP3");
+    QVERIFY(QFile::link(folder, link));
+    const std::uint8_t data[] = {'a', 'b', 'c'};
+    for (const QString& name : {folder, link}) {
+        QVERIFY(!WriteBytesToFile(Utf8ToText(name.toStdString()), data));
+    }
+    QVERIFY(QFileInfo(folder).isDir());
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QDir(temporary.path())
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+                 .size(),
+             2);
 }
 
 QTEST_MAIN(WindowServicesTest)
