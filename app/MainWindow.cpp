@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <type_traits>
 
 #include "app/Controls.h"
 #include "app/Handlers.h"
@@ -20,7 +21,12 @@ QString Name(std::string_view name) {
 
 template <typename Widget>
 Widget* Place(QWidget* parent, std::string_view name, const char* text, QRect geometry) {
-    auto* widget = new Widget(QString::fromUtf8(text), parent);
+    auto* widget = new Widget(parent);
+    if constexpr (std::is_same_v<Widget, QLabel>) {
+        // Labels show whatever is written to them as it is, never as markup.
+        widget->setTextFormat(Qt::PlainText);
+    }
+    widget->setText(QString::fromUtf8(text));
     widget->setObjectName(Name(name));
     widget->setGeometry(geometry);
     return widget;

@@ -59,6 +59,7 @@ class MainWindowTest : public QObject {
     void windowPlaceCaptionAndState();
     void labelLooks_data();
     void labelLooks();
+    void labelsShowTextAsItIs();
     void chineseTextIsDrawnInLabelColours();
     void radioClicksChooseBitrate_data();
     void radioClicksChooseBitrate();
@@ -180,6 +181,14 @@ void MainWindowTest::labelLooks() {
     QCOMPARE(int(label->alignment()), alignment);
     // No background of its own: the window shows through.
     QVERIFY(!label->autoFillBackground());
+}
+
+void MainWindowTest::labelsShowTextAsItIs() {
+    const QList<QLabel*> labels = window_->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 5);
+    for (QLabel* label : labels) {
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
 }
 
 void MainWindowTest::chineseTextIsDrawnInLabelColours() {
