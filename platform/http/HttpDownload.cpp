@@ -268,8 +268,11 @@ FileDownloadResult HttpDownloadToFile(
     const std::filesystem::path wanted = candidateName(1);
     std::filesystem::path directory = wanted.parent_path();
     if (directory.empty()) directory = ".";
-    std::string pattern =
-        (directory / ("." + wanted.filename().string() + ".part-XXXXXX")).string();
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) about "." + string.
+    std::string partName = ".";
+    partName += wanted.filename().string();
+    partName += ".part-XXXXXX";
+    std::string pattern = (directory / partName).string();
     std::vector<char> nameBuffer(pattern.begin(), pattern.end());
     nameBuffer.push_back('\0');
     FileDescriptor file(::mkostemp(nameBuffer.data(), O_CLOEXEC));
