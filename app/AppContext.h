@@ -14,6 +14,12 @@ struct AppContext {
     SharedState& state;
     WindowServices& window;
     WorkerSet& workers;
+
+    // Window's thread only. True while a save's transfer runs: the transfer's progress handles
+    // window events, and no other transfer may start on this thread inside it, so the save and
+    // update buttons refuse meanwhile and a link check waits until the transfer is over.
+    bool saving = false;
+    bool linkCheckWaiting = false;
 };
 
 }  // namespace qubrelo

@@ -9,6 +9,11 @@
 namespace qubrelo {
 
 void OnLinkChanged(AppContext& context) {
+    if (context.saving) {
+        // Its wait would handle every event inside the save's transfer; it runs once that ends.
+        context.linkCheckWaiting = true;
+        return;
+    }
     WindowServices& window = context.window;
     const auto status = [&](const char* utf8) {
         window.SetControlProperty(controls::kStatusLabel, ControlProperty::Text, Utf8ToText(utf8));

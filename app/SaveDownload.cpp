@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Controls.h"
+#include "app/Handlers.h"
 #include "platform/window/Files.h"
 #include "text/CodePage.h"
 #include "text/DateTime.h"
@@ -78,6 +79,29 @@ std::filesystem::path SaveDirectory(const Text& directory) {
     return path;
 }
 
+// Marks the context as saving for its lifetime; a link change that came meanwhile is checked once
+// the window's thread handles events again.
+class SavingScope {
+  public:
+    explicit SavingScope(AppContext& context) : context_(context) { context_.saving = true; }
+    SavingScope(const SavingScope&) = delete;
+    SavingScope& operator=(const SavingScope&) = delete;
+    ~SavingScope() {
+        context_.saving = false;
+        if (!context_.linkCheckWaiting) {
+            return;
+        }
+        context_.linkCheckWaiting = false;
+        // The window owns the context, so the queued call goes with it.
+        QMetaObject::invokeMethod(
+            &context_.window.Window(), [&context = context_] { OnLinkChanged(context); },
+            Qt::QueuedConnection);
+    }
+
+  private:
+    AppContext& context_;
+};
+
 }  // namespace
 
 Text AvailableMark() { return Utf8ToText("真"); }
@@ -124,6 +148,12 @@ SaveOutcome SaveUrlToCurrentDirectory(AppContext& context, std::string_view url,
                                       std::string_view prefix,
                                       const http::DownloadOptions& options) {
     SaveOutcome outcome;
+    if (context.saving) {
+        // Reached from inside the running transfer's progress: never a transfer in a transfer.
+        outcome.failureText = Utf8ToText("下载失败！~呜呜呜 已有下载在进行");
+        return outcome;
+    }
+    const SavingScope saving(context);
     const Text directory = CurrentDirectory();
     if (directory.empty()) {
         // Joining an empty directory would aim at the file system's root.

@@ -45,6 +45,9 @@ void OnSaveSelectedClicked(AppContext& context) {
     static constexpr SelectedFile kFiles[] = {{Slot::Kbps32, "当前下载为32版本！"},
                                               {Slot::Kbps64, "当前下载为64版本！"},
                                               {Slot::Kbps128, "当前下载为128版本！"}};
+    if (context.saving) {
+        return;  // a save is running; this one would be a transfer inside it
+    }
     const int bitrate = context.state.selectedBitrate;
     if (bitrate < 1 || bitrate > 3) {
         ShowStatus(context, Utf8ToText("请选择码率！~呜呜呜"));
@@ -62,13 +65,22 @@ void OnSaveSelectedClicked(AppContext& context) {
 }
 
 void OnSaveSourceClicked(AppContext& context) {
+    if (context.saving) {
+        return;  // a save is running; this one would be a transfer inside it
+    }
     const int answer =
         context.window.ShowMessageBox(Utf8ToText("源音频的音源是音频上传时的初始码率"),
                                       kMessageBoxOkCancel, Utf8ToText("确认下载初始码率么"));
     if (answer != kMessageBoxResultOk) {
         return;
     }
-    SaveSlot(context, Slot::Source, {});
+    // This button has no status text of its own: once saved, the label shows again what it
+    // showed before the progress. A failure stays up.
+    const Text before =
+        context.window.GetControlProperty(controls::kStatusLabel, ControlProperty::Text);
+    if (SaveSlot(context, Slot::Source, {})) {
+        ShowStatus(context, before);
+    }
 }
 
 }  // namespace qubrelo

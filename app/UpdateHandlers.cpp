@@ -8,6 +8,9 @@
 namespace qubrelo {
 
 void OnCheckUpdateClicked(AppContext& context) {
+    if (context.saving) {
+        return;  // the fetch would be a transfer inside the running save's
+    }
     int status = 0;
     FetchWithRequestObjectArgs args;
     args.status = &status;
