@@ -43,7 +43,8 @@ struct SaveOutcome {
 // when it is taken). The file appears only when the whole body arrived with
 // a 2xx status; otherwise nothing is created or changed. Meanwhile the status label shows the
 // progress and the window repaints, but user input waits until the download has ended.
-// Window's thread.
+// Meanwhile context.saving is set; called while it is set (from inside a running save), it
+// starts nothing and fails. Window's thread.
 SaveOutcome SaveUrlToCurrentDirectory(AppContext& context, std::string_view url,
                                       std::string_view prefix,
                                       const http::DownloadOptions& options = {});

@@ -7,7 +7,8 @@ namespace qubrelo {
 void ProcessEvents();
 
 // Returns at once for ms <= 0; otherwise handles events as they come until more than ms
-// milliseconds have passed. Sleeps while nothing is pending: it never spins a core.
+// milliseconds have passed, or at once when the application exits meanwhile. Sleeps while
+// nothing is pending: it never spins a core.
 void DelayWithEvents(int ms);
 
 }  // namespace qubrelo

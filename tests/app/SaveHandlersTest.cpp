@@ -562,6 +562,7 @@ void SaveHandlersTest::nothingStartsAnotherTransferDuringASave() {
     // wait with every event handled.
     bool nestedDone = false;
     std::size_t writesWhenNestedReturned = 0;
+    SaveOutcome nestedSave;
     Context().window.SetWriteObserver(
         [&](std::string_view control, ControlProperty property, const PropertyValue& value) {
             if (control != controls::kStatusLabel || property != ControlProperty::Text) return;
@@ -571,6 +572,7 @@ void SaveHandlersTest::nothingStartsAnotherTransferDuringASave() {
             edit->setText(QString::fromUtf8("别的文字"));
             QTest::mouseClick(saveSelected, Qt::LeftButton);
             QTest::mouseClick(checkUpdate, Qt::LeftButton);
+            nestedSave = SaveUrlToCurrentDirectory(Context(), server.Url("/64.mp3"), "64BT----");
             writesWhenNestedReturned = statusWrites_.size();
         });
 
@@ -578,6 +580,8 @@ void SaveHandlersTest::nothingStartsAnotherTransferDuringASave() {
     QVERIFY(nestedDone);
     // The nested requests wrote nothing and asked for nothing...
     QCOMPARE(writesWhenNestedReturned, std::size_t{1});
+    QVERIFY(!nestedSave.saved);
+    QCOMPARE(nestedSave.failureText, G("下载失败！~呜呜呜 已有下载在进行"));
     const auto requests = server.Requests();
     QCOMPARE(requests.size(), std::size_t{1});
     QCOMPARE(requests[0].target, std::string("/source.mp3"));
