@@ -13,7 +13,7 @@ if [ "$mode" = test ]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
         clang libclang-rt-14-dev
-        tinyproxy nginx-light curl openssl
+        tinyproxy nginx-light curl openssl libssl-dev
     )
 fi
 
