@@ -12,7 +12,7 @@ packages=(
 if [ "$mode" = test ]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
-        clang libclang-rt-14-dev
+        clang libclang-rt-14-dev llvm
         tinyproxy nginx-light curl openssl libssl-dev
     )
 fi
