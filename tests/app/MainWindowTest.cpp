@@ -12,6 +12,7 @@
 #include "app/Controls.h"
 #include "app/MainWindow.h"
 #include "app/SharedState.h"
+#include "tests/app/TestConfig.h"
 #include "text/CodePage.h"
 
 using namespace qubrelo;
@@ -22,14 +23,6 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString Name(std::string_view name) {
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
-
-AppConfig TestConfig() {
-    return AppConfig{.siteDomain = "site.example",
-                     .apiHost = "127.0.0.1:9",
-                     .staticHost = "127.0.0.1:9",
-                     .updateHost = "127.0.0.1:9",
-                     .contactNumber = "10000"};
 }
 
 QString WidgetText(const QWidget* widget) {
@@ -80,7 +73,7 @@ class MainWindowTest : public QObject {
 void MainWindowTest::init() {
     state_ = CreateSharedState();
     state_->selectedBitrate = 3;  // the created handler resets it
-    window_ = std::make_unique<MainWindow>(TestConfig(), *state_);
+    window_ = std::make_unique<MainWindow>(OfflineTestConfig(), *state_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
 }
@@ -329,7 +322,7 @@ void MainWindowTest::closingWithoutLookupReleasesEmptyState() {
     QVERIFY(state_ == nullptr);
     // cleanup() needs a window again.
     state_ = CreateSharedState();
-    window_ = std::make_unique<MainWindow>(TestConfig(), *state_);
+    window_ = std::make_unique<MainWindow>(OfflineTestConfig(), *state_);
 }
 
 QTEST_MAIN(MainWindowTest)

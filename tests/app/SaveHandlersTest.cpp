@@ -25,6 +25,7 @@
 #include "app/MainWindow.h"
 #include "app/SaveDownload.h"
 #include "app/SharedState.h"
+#include "tests/app/TestConfig.h"
 #include "tests/http/TestServer.h"
 #include "text/CodePage.h"
 #include "text/DateTime.h"
@@ -42,14 +43,6 @@ constexpr std::int32_t kOrange = 33023;
 constexpr std::int32_t kSavedColour = 12615935;
 
 Text G(const char* utf8) { return Utf8ToText(utf8); }
-
-AppConfig TestConfig() {
-    return AppConfig{.siteDomain = "site.example",
-                     .apiHost = "127.0.0.1:9",
-                     .staticHost = "127.0.0.1:9",
-                     .updateHost = "127.0.0.1:9",
-                     .contactNumber = "10000"};
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -151,7 +144,7 @@ void SaveHandlersTest::init() {
         DateTimeEnvironment{.now = [] { return DateTimeFromCalendar(2016, 3, 18, 22, 39, 10); },
                             .uses24HourClock = [] { return true; }});
     state_ = CreateSharedState();
-    window_ = std::make_unique<MainWindow>(TestConfig(), *state_);
+    window_ = std::make_unique<MainWindow>(OfflineTestConfig(), *state_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     statusWrites_.clear();

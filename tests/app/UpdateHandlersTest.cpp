@@ -6,6 +6,7 @@
 #include "app/Handlers.h"
 #include "app/MainWindow.h"
 #include "app/SharedState.h"
+#include "tests/app/TestConfig.h"
 #include "tests/http/TestServer.h"
 #include "text/CodePage.h"
 
@@ -18,11 +19,10 @@ namespace {
 Text G(const char* utf8) { return Utf8ToText(utf8); }
 
 AppConfig TestConfig(const std::string& updateHost) {
-    return AppConfig{.siteDomain = "site.example",
-                     .apiHost = "127.0.0.1:9",
-                     .staticHost = "127.0.0.1:9",
-                     .updateHost = updateHost,
-                     .contactNumber = "123456789"};
+    AppConfig config = OfflineTestConfig();
+    config.updateHost = updateHost;
+    config.contactNumber = "123456789";
+    return config;
 }
 
 QByteArray Bytes(const std::string& text) {
